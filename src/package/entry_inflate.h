@@ -1,0 +1,9 @@
+// Inflation of one zlib-format stream into an output area of exact size.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// True only when the stream is complete, its checksum holds and it gives
+// exactly out_size bytes: fewer or more is a failure.
+bool inflate_exact(const uint8_t* in, size_t in_size, uint8_t* out, size_t out_size);

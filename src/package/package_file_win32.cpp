@@ -1,0 +1,42 @@
+// Opening and mapping a package file with the Win32 file calls.
+#include <windows.h>
+
+#include "package.h"
+
+bool map_package_file(Package* package, const char* path) {
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  package->has_file = true;
+  package->file = file;
+
+  DWORD size_high = 0;
+  DWORD size = GetFileSize(file, &size_high);
+  // Packages and images are 32-bit; a larger file is not a package.
+  if (size == INVALID_FILE_SIZE || size_high != 0) return false;
+
+  // An empty file cannot be mapped; the platform refuses and so do we.
+  HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  if (mapping == nullptr) return false;
+  package->has_mapping = true;
+  package->mapping = mapping;
+
+  void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+  if (view == nullptr) return false;
+  package->view = static_cast<const uint8_t*>(view);
+  package->file_size = size;
+  return true;
+}
+
+void unmap_package_file(Package* package) {
+  if (package->has_file) {
+    if (package->has_mapping) {
+      if (package->view != nullptr) UnmapViewOfFile(package->view);
+      CloseHandle(package->mapping);
+    }
+    CloseHandle(package->file);
+  }
+  package->view = nullptr;
+  package->has_mapping = false;
+  package->has_file = false;
+}
