@@ -18,7 +18,9 @@ struct InstallSettings {
 struct WorkerState {
   Package package;
   InstallSettings settings;
-  char install_dir[kPathCapacity];  // InstallDir: ends in a backslash once found
+  // InstallDir: up to 511 characters as read, the appended backslash and the
+  // terminator.
+  char install_dir[kPathCapacity + 1];
   uint8_t* xlat_names;              // XlatNames: the table as loaded
   size_t xlat_size;
   int wait_for_ok;
@@ -27,9 +29,16 @@ struct WorkerState {
 
 // Installation lookup and preconditions; false ends the run.
 bool check_installation(WorkerState* state);
+
 // File replacement: name table, folders, every file entry.
 void replace_files(WorkerState* state);
+void load_name_table(WorkerState* state);
 void release_name_table(WorkerState* state);
+void create_folders(const WorkerState* state);
+const char* xlat_name(const WorkerState* state, const char* entry_name);
+void make_parent_dirs(const WorkerState* state, const char* relative_path);
+bool replace_file(WorkerState* state, int index, const char* relative_path);
+
 // External commands of the package.
 void run_external_commands(WorkerState* state);
 // Removal of listed files and folders, then the outcome.
