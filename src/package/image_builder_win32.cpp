@@ -1,0 +1,98 @@
+// build_image: program, package and trailer copied mapping to mapping into
+// a new self-contained updater image.
+#include <windows.h>
+
+#include <cstring>
+
+#include "image_builder.h"
+#include "package_format.h"
+
+namespace {
+
+// Everything the builder obtained, so that one path releases it.
+struct ImageFiles {
+  HANDLE program = INVALID_HANDLE_VALUE;
+  HANDLE package = INVALID_HANDLE_VALUE;
+  HANDLE output = INVALID_HANDLE_VALUE;
+  HANDLE output_mapping = nullptr;
+  uint8_t* output_view = nullptr;
+  uint32_t program_size = 0;
+  uint32_t package_size = 0;
+};
+
+// Opens an input for reading, other readers allowed, and takes its size.
+// A file of 4 GiB or more does not fit the image's 32-bit sizes.
+bool open_input(const char* path, HANDLE* file, uint32_t* size) {
+  *file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                      FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (*file == INVALID_HANDLE_VALUE) return false;
+  // A size of 0xFFFFFFFF is refused with the failures: no image could hold it.
+  DWORD size_high = 0;
+  DWORD size_low = GetFileSize(*file, &size_high);
+  if (size_low == INVALID_FILE_SIZE || size_high != 0) return false;
+  *size = size_low;
+  return true;
+}
+
+// Copies the whole file through a read-only mapping; an empty file cannot
+// be mapped and fails here.
+bool copy_mapped(HANDLE file, uint32_t size, uint8_t* destination) {
+  HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  if (mapping == nullptr) return false;
+  const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+  if (view != nullptr) {
+    memcpy(destination, view, size);
+    UnmapViewOfFile(view);
+  }
+  CloseHandle(mapping);
+  return view != nullptr;
+}
+
+// Creating the output's mapping gives the output its final size in one step.
+bool fill_output(ImageFiles* files) {
+  uint32_t image_size = files->program_size + files->package_size + kTrailerSize;
+  files->output_mapping =
+      CreateFileMappingA(files->output, nullptr, PAGE_READWRITE, 0, image_size, nullptr);
+  if (files->output_mapping == nullptr) return false;
+  files->output_view =
+      static_cast<uint8_t*>(MapViewOfFile(files->output_mapping, FILE_MAP_WRITE, 0, 0, 0));
+  if (files->output_view == nullptr) return false;
+  if (!copy_mapped(files->program, files->program_size, files->output_view)) return false;
+  uint8_t* package_part = files->output_view + files->program_size;
+  if (!copy_mapped(files->package, files->package_size, package_part)) return false;
+  uint8_t* trailer = package_part + files->package_size;
+  write_le32(trailer, files->program_size);
+  memcpy(trailer + 4, kTrailerTag, sizeof(kTrailerTag));
+  return true;
+}
+
+void release(ImageFiles* files) {
+  if (files->output_view != nullptr) UnmapViewOfFile(files->output_view);
+  if (files->output_mapping != nullptr) CloseHandle(files->output_mapping);
+  if (files->output != INVALID_HANDLE_VALUE) CloseHandle(files->output);
+  if (files->program != INVALID_HANDLE_VALUE) CloseHandle(files->program);
+  if (files->package != INVALID_HANDLE_VALUE) CloseHandle(files->package);
+}
+
+}  // namespace
+
+// Sizes are checked before the output is created, so a refused image
+// touches nothing; an output that was created but not completed is deleted,
+// so a broken image is never left to be shipped. An output that could not
+// be created (one of the inputs, held open for readers only) stays as it was.
+void build_image(const char* program_path, const char* package_path, const char* output_path) {
+  ImageFiles files;
+  bool created = false;
+  bool complete = false;
+  if (open_input(program_path, &files.program, &files.program_size) &&
+      open_input(package_path, &files.package, &files.package_size) &&
+      range_inside(0xFFFFFFFFu, files.program_size,
+                   uint64_t{files.package_size} + kTrailerSize)) {
+    files.output = CreateFileA(output_path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    created = files.output != INVALID_HANDLE_VALUE;
+    complete = created && fill_output(&files);
+  }
+  release(&files);
+  if (created && !complete) DeleteFileA(output_path);
+}

@@ -1,0 +1,65 @@
+// PATCH.EXE's process entry: the progress window, the worker thread and the
+// loop that serves the window until RunState says the program ends.
+#include <windows.h>
+
+#include "progress_dialog.h"
+#include "resource_ids.h"
+#include "update_worker.h"
+
+namespace {
+
+constexpr SIZE_T kWorkerStackSize = 65536;
+
+HWND create_progress_window(HINSTANCE instance) {
+  HWND window = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr,
+                                   progress_dialog_proc, 0);
+  ShowWindow(window, SW_SHOW);
+  HICON icon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_UPDATER));
+  SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+  SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+  ShowWindow(GetDlgItem(window, IDOK), SW_HIDE);
+  return window;
+}
+
+// Serves the window until RunState reaches 2. Messages go straight to their
+// window, not through the dialog manager: Tab and Enter do nothing special.
+// When no message waits, the loop sleeps instead of polling again at once,
+// which would keep a processor busy for the whole run. While the worker runs
+// it wakes for a message or for the worker's end (the worker stores its
+// final RunState right before its thread ends); after that only a message
+// can bring 2, the click on this thread. So 2 is seen as soon as polling
+// would see it.
+void serve_window(HWND window, HANDLE worker) {
+  MSG message{};
+  for (;;) {
+    while (PeekMessageA(&message, window, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+    int32_t state = g_run_state.load();
+    if (state >= kRunStateQuit) break;
+    if (state == kRunStateRunning) {
+      MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_ALLINPUT);
+    } else {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, INFINITE, QS_ALLINPUT);
+    }
+  }
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  // A DLL planted beside a downloaded image must never be loaded.
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  g_run_state.store(kRunStateRunning);
+  HWND window = create_progress_window(instance);
+  set_progress_window(window);
+
+  char* command_line = GetCommandLineA();
+  HANDLE worker = CreateThread(nullptr, kWorkerStackSize, UpdateWorker, command_line, 0, nullptr);
+  serve_window(window, worker);
+
+  WaitForSingleObject(worker, INFINITE);
+  DestroyWindow(window);
+  return 0;
+}
