@@ -92,12 +92,18 @@ bool read_directory(ByteSpan file, uint32_t package_offset, PackageHeader* heade
   if (storage == kStorageInvalid) return false;
 
   uint64_t directory_bytes = static_cast<uint64_t>(header->entry_count) * kDirectoryEntrySize;
-  // Refuse counts that the stored directory cannot hold before allocating.
-  uint64_t stored_bytes = storage == kStorageDeflated
-                              ? static_cast<uint64_t>(header->directory_stored_size) *
-                                        kMaxInflateRatio + kInflateSlack
-                              : directory_bytes;
-  if (directory_bytes > stored_bytes) return false;
+  // Refuse a directory whose stored bytes leave the file, and counts that
+  // those bytes cannot hold, before allocating anything for it.
+  uint64_t directory_start = static_cast<uint64_t>(package_offset) + header->directory_offset;
+  bool deflated = storage == kStorageDeflated;
+  if (!range_inside(file.size, directory_start,
+                    deflated ? header->directory_stored_size : directory_bytes)) {
+    return false;
+  }
+  if (deflated && directory_bytes > static_cast<uint64_t>(header->directory_stored_size) *
+                                        kMaxInflateRatio + kInflateSlack) {
+    return false;
+  }
 
   DirectoryEntry* loaded = static_cast<DirectoryEntry*>(malloc(directory_bytes));
   if (loaded == nullptr) return false;
