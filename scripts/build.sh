@@ -5,6 +5,8 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 
+# libdeflate for the Windows build, compiled from Debian's source package.
+"$root/scripts/build-libdeflate-mingw.sh"
 if [ ! -f build/windows/build.ninja ]; then
   cmake -S . -B build/windows -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" >/dev/null

@@ -6,11 +6,27 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev
   zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
-  libtomlplusplus-dev libcli11-dev nlohmann-json3-dev libdeflate-dev
+  libtomlplusplus-dev libcli11-dev nlohmann-json3-dev libdeflate-dev dpkg-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   libz-mingw-w64-dev
   wine wine64 xvfb xauth imagemagick locales zip python3
 )
+
+# Source packages: the Windows build compiles libdeflate from Debian's source
+# package (scripts/build-libdeflate-mingw.sh), since Debian ships no mingw
+# build of it.
+deb_src=/etc/apt/sources.list.d/krv-deb-src.sources
+need_update=0
+if [ ! -f "$deb_src" ]; then
+  cat > "$deb_src" <<'SOURCES'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SOURCES
+  need_update=1
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -21,7 +37,12 @@ if [ "${#missing[@]}" -gt 0 ]; then
   echo "install-deps: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
+  need_update=0
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+if [ "$need_update" -eq 1 ]; then
+  apt-get update -qq
 fi
 
 # Wine picks the Windows code page from the locale: ru_RU.UTF-8 gives 1251.

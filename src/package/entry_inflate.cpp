@@ -1,24 +1,19 @@
-// One inflate call over a whole stream into an exact output area.
+// One libdeflate call over a whole stream into an exact output area.
 #include "entry_inflate.h"
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 bool inflate_exact(const uint8_t* in, size_t in_size, uint8_t* out, size_t out_size) {
   if (in_size > UINT32_MAX || out_size > UINT32_MAX) return false;
-  // zlib refuses a null output pointer even for zero bytes of room.
+  // A zero-byte output still gets a valid pointer, like the zlib path.
   uint8_t no_room = 0;
-  z_stream stream = {};
-  stream.next_in = const_cast<Bytef*>(in);
-  stream.avail_in = static_cast<uInt>(in_size);
-  stream.next_out = out_size != 0 ? out : &no_room;
-  stream.avail_out = static_cast<uInt>(out_size);
-  if (inflateInit_(&stream, ZLIB_VERSION, static_cast<int>(sizeof(z_stream))) != Z_OK) {
-    return false;
-  }
-  int result = inflate(&stream, Z_NO_FLUSH);
-  // Z_STREAM_END means the checksum held; anything else is a short, long
-  // or damaged stream.
-  bool exact = result == Z_STREAM_END && stream.total_out == out_size;
-  inflateEnd(&stream);
-  return exact;
+  libdeflate_decompressor* decompressor = libdeflate_alloc_decompressor();
+  if (decompressor == nullptr) return false;
+  size_t produced = 0;
+  // SUCCESS means the stream ended and its Adler-32 held; more than
+  // out_size bytes gives INSUFFICIENT_SPACE, fewer is caught by the count.
+  libdeflate_result result = libdeflate_zlib_decompress(
+      decompressor, in, in_size, out_size != 0 ? out : &no_room, out_size, &produced);
+  libdeflate_free_decompressor(decompressor);
+  return result == LIBDEFLATE_SUCCESS && produced == out_size;
 }

@@ -5,5 +5,10 @@
 #include <cstdint>
 
 // True only when the stream is complete, its checksum holds and it gives
-// exactly out_size bytes: fewer or more is a failure.
+// exactly out_size bytes: fewer or more is a failure. Decodes with
+// libdeflate, whole buffer to whole buffer.
 bool inflate_exact(const uint8_t* in, size_t in_size, uint8_t* out, size_t out_size);
+
+// The same contract with one zlib inflate call; kept so that the benchmarks
+// and the tests can hold the two decoders side by side.
+bool inflate_exact_zlib(const uint8_t* in, size_t in_size, uint8_t* out, size_t out_size);

@@ -19,11 +19,14 @@ struct PreparedEntry {
   std::vector<uint8_t> stored;
 };
 
-constexpr int kDefaultCompressionLevel = -1;  // zlib's default (6)
+// libdeflate's levels: 0 stores, 1 is fastest, 12 gives the smallest stream.
+constexpr int kMinCompressionLevel = 0;
+constexpr int kMaxCompressionLevel = 12;
+constexpr int kDefaultCompressionLevel = 9;
 
-// Compresses `size` bytes at `data` into a zlib stream (compress true) or
-// keeps them plain. False with *error set when the name does not fit or the
-// content is 4 GiB or more.
+// Compresses `size` bytes at `data` into a zlib stream at `level` (compress
+// true) or keeps them plain. False with *error set when the name does not
+// fit, the content is 4 GiB or more, or the level is outside 0 to 12.
 bool prepare_entry(const std::string& name, const uint8_t* data, size_t size, bool compress,
                    int level, PreparedEntry* entry, std::string* error);
 
@@ -38,7 +41,7 @@ struct PackageLayout {
 };
 
 // Header, the stored bytes of all entries from offset 32 in order, then the
-// directory (compressed with zlib's default settings when storage is 2).
+// directory (compressed at the default level when storage is 2).
 bool write_package(const std::vector<PreparedEntry>& entries, const PackageLayout& layout,
                    std::vector<uint8_t>* package, std::string* error);
 
