@@ -1,0 +1,167 @@
+// krvpack extract and krvpack image.
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "commands.h"
+#include "cp1251.h"
+#include "inspect.h"
+#include "output_file.h"
+#include "package_writer.h"
+#include "paths.h"
+#include "tree.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path disk_path(const fs::path& dir, const std::string& package_path) {
+  std::string relative = cp1251_to_utf8(package_path);
+  for (char& c : relative) {
+    if (c == '\\') c = '/';
+  }
+  return dir / fs::u8path(relative);
+}
+
+// Checked before anything is written: one escaping path refuses the whole
+// extraction.
+bool check_paths(const PackageReport& report, std::string* error) {
+  std::string why;
+  for (const EntryReport& e : report.entries) {
+    if (!e.is_section && !path_stays_inside(e.path, &why)) {
+      *error = "refusing entry \"" + cp1251_to_utf8(e.name) + "\" (\"" + cp1251_to_utf8(e.path) +
+               "\"): " + why;
+      return false;
+    }
+  }
+  for (const std::string& folder : report.sections.folders.items) {
+    if (!path_stays_inside(folder, &why)) {
+      *error = "refusing folder \"" + cp1251_to_utf8(folder) + "\" of :Folders: " + why;
+      return false;
+    }
+  }
+  return true;
+}
+
+// Creates the folders of a path under dir, refusing to pass through a link
+// that could lead outside it.
+bool make_folders(const fs::path& dir, const std::string& package_path, bool last_too,
+                  std::string* error) {
+  std::vector<std::string_view> parts = path_parts(package_path);
+  fs::path current = dir;
+  size_t count = last_too ? parts.size() : parts.size() - 1;
+  for (size_t i = 0; i < count; ++i) {
+    if (parts[i].empty()) continue;
+    current = disk_path(current, std::string(parts[i]));
+    std::error_code ec;
+    if (fs::is_symlink(fs::symlink_status(current, ec))) {
+      *error = "refusing to write through the link \"" + current.u8string() + "\"";
+      return false;
+    }
+    if (!fs::is_directory(current, ec) && !fs::create_directory(current, ec)) {
+      *error = "cannot create the folder \"" + current.u8string() + "\"" +
+               (ec ? ": " + ec.message() : "");
+      return false;
+    }
+  }
+  return true;
+}
+
+bool extract_entry(const InputPackage& input, int index, const fs::path& dir,
+                   const std::string& path, std::string* error) {
+  if (!make_folders(dir, path, false, error)) return false;
+  uint8_t* content = load_entry(&input.package, index);
+  if (content == nullptr) {
+    *error = "entry \"" + cp1251_to_utf8(path) + "\" is damaged";
+    return false;
+  }
+  bool ok = write_output_file(disk_path(dir, path).u8string(), content,
+                              input.package.entries[index].size, error);
+  free_entry_buffer(content);
+  return ok;
+}
+
+bool extract_all(const InputPackage& input, const PackageReport& report, const fs::path& dir,
+                 size_t* files, std::string* error) {
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  if (!fs::is_directory(dir, ec)) {
+    *error = "cannot create the folder \"" + dir.u8string() + "\"";
+    return false;
+  }
+  for (const std::string& folder : report.sections.folders.items) {
+    if (!make_folders(dir, folder, true, error)) return false;
+  }
+  for (size_t i = 0; i < report.entries.size(); ++i) {
+    const EntryReport& e = report.entries[i];
+    if (e.is_section) continue;
+    if (!extract_entry(input, static_cast<int>(i), dir, e.path, error)) return false;
+    ++*files;
+  }
+  return true;
+}
+
+}  // namespace
+
+int run_extract(const std::string& input, const std::string& dir) {
+  InputPackage opened;
+  PackageReport report;
+  std::string error;
+  size_t files = 0;
+  bool ok = open_input(input, &opened, &error) && describe_package(opened, &report, &error);
+  if (!ok) error = input + ": " + error;
+  if (ok) ok = check_paths(report, &error) && extract_all(opened, report, fs::u8path(dir), &files, &error);
+  close_input(&opened);
+  if (!ok) return report_failure(error);
+  printf("krvpack: extracted %zu files into %s\n", files, dir.c_str());
+  return 0;
+}
+
+namespace {
+
+bool same_file(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  return fs::equivalent(fs::u8path(a), fs::u8path(b), ec);
+}
+
+bool check_image_package(const std::string& package, std::string* error) {
+  InputPackage opened;
+  PackageReport report;
+  std::vector<std::string> warnings;
+  bool ok = open_input(package, &opened, error) && describe_package(opened, &report, error) &&
+            verify_package(opened, report, error, &warnings);
+  if (ok && opened.is_image) {
+    *error = "it is already a self-contained image; give the package file";
+    ok = false;
+  }
+  close_input(&opened);
+  if (!ok) *error = package + ": " + *error;
+  for (const std::string& w : warnings) fprintf(stderr, "krvpack: warning: %s: %s\n", package.c_str(), w.c_str());
+  return ok;
+}
+
+}  // namespace
+
+int run_image(const std::string& program, const std::string& package, const std::string& output) {
+  std::string error;
+  if (same_file(output, program) || same_file(output, package)) {
+    return report_failure("the output \"" + output + "\" would replace one of its inputs");
+  }
+  if (!check_image_package(package, &error)) return report_failure(error);
+  std::vector<uint8_t> program_bytes, package_bytes, image;
+  if (!read_whole_file(fs::u8path(program), &program_bytes, &error) ||
+      !read_whole_file(fs::u8path(package), &package_bytes, &error)) {
+    return report_failure(error);
+  }
+  if (program_bytes.empty()) return report_failure("the program \"" + program + "\" is empty");
+  if (program_bytes.size() < 2 || memcmp(program_bytes.data(), "MZ", 2) != 0) {
+    fprintf(stderr, "krvpack: warning: \"%s\" does not look like a Windows program\n", program.c_str());
+  }
+  if (!make_image(program_bytes, package_bytes, &image, &error) ||
+      !write_output_file(output, image.data(), image.size(), &error)) {
+    return report_failure(error);
+  }
+  printf("krvpack: wrote %s: %zu bytes (program %zu, package %zu, trailer 8)\n", output.c_str(),
+         image.size(), program_bytes.size(), package_bytes.size());
+  return 0;
+}

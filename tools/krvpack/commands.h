@@ -1,0 +1,21 @@
+// The subcommands of krvpack. Each returns the process exit code: 0 on
+// success, 1 on failure (with one "krvpack: ..." line on stderr).
+#pragma once
+
+#include <string>
+
+struct PackOptions {
+  int compression_level = 9;
+  unsigned threads = 0;
+};
+
+int run_build(const std::string& manifest, const std::string& output, const PackOptions& options);
+int run_diff(const std::string& old_dir, const std::string& new_dir, const std::string& manifest,
+             const std::string& output, const PackOptions& options);
+int run_list(const std::string& input, bool json);
+int run_verify(const std::string& input);
+int run_extract(const std::string& input, const std::string& dir);
+int run_image(const std::string& program, const std::string& package, const std::string& output);
+
+// The message printed for every failure.
+int report_failure(const std::string& message);

@@ -1,0 +1,11 @@
+// Every file the tool writes goes to a temporary file beside the target and
+// is renamed into place only when complete, so a failed or interrupted run
+// never leaves a half-written package, image or extracted file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+bool write_output_file(const std::string& utf8_path, const uint8_t* data, size_t size,
+                       std::string* error);
