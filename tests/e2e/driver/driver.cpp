@@ -1,0 +1,565 @@
+// driver.exe: runs PATCH.EXE and uses its window as a person would, for the
+// end-to-end tests. Runs under Wine (or Windows) as a console program.
+//
+// Every text argument is hex of its bytes (the Windows-1251 bytes the
+// program sees); every text in the output is hex too, so nothing is lost to
+// code-page conversions. Options, applied in this order:
+//
+//   --reg-view 32|64                 registry view for the steps below (32)
+//   --reg-delete-key KEY             delete KEY below HKLM with its subkeys
+//   --reg-create KEY                 create KEY below HKLM
+//   --reg-set KEY NAME TYPE DATA     TYPE: sz, expand_sz, dword (DATA decimal
+//                                    or -N), binary; sz data without its NUL
+//   --reg-delete-value KEY NAME
+//   --hold FILE                      keep FILE open without sharing
+//   --exe PATH --cwd DIR --command-line TEXT    what to start (all hex)
+//   --answer ok|cancel|close         answers for message boxes, in order
+//   --try-close                      at the end: caption button, system menu
+//                                    Close, Alt+F4 and WM_CLOSE; each must
+//                                    leave the window open
+//   --screenshot FILE.bmp            the final window, 24-bit BMP
+//   --no-ok                          do not press OK; end the process
+//   --timeout MS                     for the whole run (default 30000)
+//   --reg-read KEY NAME              read back after the run (repeatable)
+//
+// Output on stdout, one "key=value" line each: started, first.*, box.N.*,
+// final.*, window_rect, screen, close.*, closed_by_itself, waited_for_ok,
+// exit_code, reg.N.*, error.
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct RegStep {
+  std::string kind;
+  std::string key, name, type, data;
+};
+
+RegStep make_step(const std::string& kind, const std::string& key, const std::string& name) {
+  RegStep step;
+  step.kind = kind;
+  step.key = key;
+  step.name = name;
+  return step;
+}
+
+struct Options {
+  REGSAM view = KEY_WOW64_32KEY;
+  std::vector<RegStep> setup;
+  std::vector<RegStep> reads;
+  std::vector<std::string> holds;
+  std::string exe, cwd, command_line;
+  std::vector<std::string> answers;
+  bool try_close = false;
+  bool press_ok = true;
+  std::string screenshot;
+  DWORD timeout_ms = 30000;
+};
+
+struct WindowState {
+  std::string status, status2, button_text;
+  bool button_visible = false;
+};
+
+std::string hex(const std::string& bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += kDigits[c >> 4];
+    out += kDigits[c & 15];
+  }
+  return out;
+}
+
+bool unhex(const char* text, std::string* bytes) {
+  bytes->clear();
+  size_t n = strlen(text);
+  if (n % 2 != 0) return false;
+  for (size_t i = 0; i < n; i += 2) {
+    char pair[3] = {text[i], text[i + 1], 0};
+    char* end = nullptr;
+    long v = strtol(pair, &end, 16);
+    if (end != pair + 2) return false;
+    bytes->push_back(static_cast<char>(v));
+  }
+  return true;
+}
+
+void emit(const std::string& key, const std::string& value) {
+  printf("%s=%s\n", key.c_str(), value.c_str());
+  fflush(stdout);
+}
+
+[[noreturn]] void fail(const std::string& why) {
+  emit("error", why);
+  exit(2);
+}
+
+std::string need_hex(int argc, char** argv, int* i) {
+  if (*i + 1 >= argc) fail(std::string("missing value after ") + argv[*i]);
+  std::string bytes;
+  if (!unhex(argv[++*i], &bytes)) fail(std::string("not hex: ") + argv[*i]);
+  return bytes;
+}
+
+Options parse_options(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    auto plain = [&]() -> std::string {
+      if (i + 1 >= argc) fail("missing value after " + a);
+      return argv[++i];
+    };
+    if (a == "--reg-view") o.view = plain() == "64" ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+    else if (a == "--reg-delete-key") o.setup.push_back(make_step("delete_key", need_hex(argc, argv, &i), ""));
+    else if (a == "--reg-create") o.setup.push_back(make_step("create", need_hex(argc, argv, &i), ""));
+    else if (a == "--reg-set") {
+      std::string key = need_hex(argc, argv, &i);
+      RegStep s = make_step("set", key, need_hex(argc, argv, &i));
+      s.type = plain();
+      s.data = need_hex(argc, argv, &i);
+      o.setup.push_back(s);
+    } else if (a == "--reg-delete-value") {
+      std::string key = need_hex(argc, argv, &i);
+      o.setup.push_back(make_step("delete_value", key, need_hex(argc, argv, &i)));
+    } else if (a == "--reg-read") {
+      std::string key = need_hex(argc, argv, &i);
+      o.reads.push_back(make_step("read", key, need_hex(argc, argv, &i)));
+    } else if (a == "--hold") o.holds.push_back(need_hex(argc, argv, &i));
+    else if (a == "--exe") o.exe = need_hex(argc, argv, &i);
+    else if (a == "--cwd") o.cwd = need_hex(argc, argv, &i);
+    else if (a == "--command-line") o.command_line = need_hex(argc, argv, &i);
+    else if (a == "--answer") o.answers.push_back(plain());
+    else if (a == "--try-close") o.try_close = true;
+    else if (a == "--no-ok") o.press_ok = false;
+    else if (a == "--screenshot") o.screenshot = need_hex(argc, argv, &i);
+    else if (a == "--timeout") o.timeout_ms = static_cast<DWORD>(atol(plain().c_str()));
+    else fail("unknown option " + a);
+  }
+  if (o.exe.empty()) fail("--exe is required");
+  return o;
+}
+
+// ---- registry -------------------------------------------------------------
+
+void run_reg_step(const Options& o, const RegStep& s, int index) {
+  std::string tag = "setup." + std::to_string(index);
+  LONG rc = ERROR_SUCCESS;
+  if (s.kind == "create") {
+    HKEY key = nullptr;
+    rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, s.key.c_str(), 0, nullptr, 0,
+                         KEY_ALL_ACCESS | o.view, nullptr, &key, nullptr);
+    if (rc == ERROR_SUCCESS) RegCloseKey(key);
+  } else if (s.kind == "delete_key") {
+    HKEY key = nullptr;
+    rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, s.key.c_str(), 0, KEY_ALL_ACCESS | o.view, &key);
+    if (rc == ERROR_SUCCESS) {
+      RegDeleteTreeA(key, nullptr);
+      RegCloseKey(key);
+      rc = RegDeleteKeyExA(HKEY_LOCAL_MACHINE, s.key.c_str(), o.view, 0);
+    }
+    if (rc == ERROR_FILE_NOT_FOUND) rc = ERROR_SUCCESS;  // already absent
+  } else {
+    HKEY key = nullptr;
+    rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, s.key.c_str(), 0, KEY_ALL_ACCESS | o.view, &key);
+    if (rc == ERROR_SUCCESS && s.kind == "delete_value") {
+      rc = RegDeleteValueA(key, s.name.c_str());
+    } else if (rc == ERROR_SUCCESS) {
+      std::string data = s.data;
+      DWORD type = REG_BINARY;
+      if (s.type == "sz" || s.type == "expand_sz") {
+        type = s.type == "sz" ? REG_SZ : REG_EXPAND_SZ;
+        data.push_back('\0');
+      } else if (s.type == "dword") {
+        type = REG_DWORD;
+        uint32_t v = static_cast<uint32_t>(strtoll(data.c_str(), nullptr, 10));
+        data.assign(reinterpret_cast<const char*>(&v), 4);
+      }
+      rc = RegSetValueExA(key, s.name.c_str(), 0, type,
+                          reinterpret_cast<const BYTE*>(data.data()),
+                          static_cast<DWORD>(data.size()));
+    }
+    if (key != nullptr) RegCloseKey(key);
+  }
+  if (rc != ERROR_SUCCESS) fail(tag + " " + s.kind + " failed with " + std::to_string(rc));
+}
+
+void read_back(const Options& o, const RegStep& s, int index) {
+  std::string tag = "reg." + std::to_string(index) + ".";
+  HKEY key = nullptr;
+  LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, s.key.c_str(), 0, KEY_QUERY_VALUE | o.view, &key);
+  DWORD type = 0;
+  std::vector<BYTE> data(65536);
+  DWORD size = static_cast<DWORD>(data.size());
+  if (rc == ERROR_SUCCESS) rc = RegQueryValueExA(key, s.name.c_str(), nullptr, &type, data.data(), &size);
+  if (key != nullptr) RegCloseKey(key);
+  emit(tag + "found", rc == ERROR_SUCCESS ? "1" : "0");
+  if (rc != ERROR_SUCCESS) return;
+  emit(tag + "type", std::to_string(type));
+  emit(tag + "data", hex(std::string(reinterpret_cast<const char*>(data.data()), size)));
+}
+
+// ---- windows of the process ---------------------------------------------
+
+struct Found {
+  DWORD pid;
+  HWND main;
+  std::vector<HWND> boxes;
+};
+
+BOOL CALLBACK collect_window(HWND window, LPARAM param) {
+  Found* found = reinterpret_cast<Found*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (pid != found->pid || !IsWindowVisible(window)) return TRUE;
+  if (GetDlgItem(window, 1000) != nullptr && GetDlgItem(window, 1001) != nullptr) {
+    found->main = window;
+  } else {
+    found->boxes.push_back(window);
+  }
+  return TRUE;
+}
+
+Found find_windows(DWORD pid) {
+  Found found{pid, nullptr, {}};
+  EnumWindows(collect_window, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+// Texts of windows of another process are read without sending messages,
+// so a busy PATCH.EXE cannot block the driver.
+std::string text_of(HWND window) {
+  std::vector<char> buffer(70000);
+  int n = GetWindowTextA(window, buffer.data(), static_cast<int>(buffer.size()));
+  return std::string(buffer.data(), n > 0 ? static_cast<size_t>(n) : 0);
+}
+
+WindowState observe(HWND main) {
+  WindowState s;
+  s.status = text_of(GetDlgItem(main, 1000));
+  s.status2 = text_of(GetDlgItem(main, 1001));
+  HWND button = GetDlgItem(main, IDOK);
+  s.button_text = text_of(button);
+  s.button_visible = (GetWindowLongA(button, GWL_STYLE) & WS_VISIBLE) != 0;
+  return s;
+}
+
+void emit_state(const std::string& prefix, const WindowState& s) {
+  emit(prefix + "status", hex(s.status));
+  emit(prefix + "status2", hex(s.status2));
+  emit(prefix + "button_visible", s.button_visible ? "1" : "0");
+  emit(prefix + "button_text", hex(s.button_text));
+}
+
+// ---- message boxes --------------------------------------------------------
+
+bool same_icon(HICON a, LPCSTR standard) {
+  HICON b = LoadIconA(nullptr, standard);
+  if (a == nullptr || b == nullptr) return false;
+  if (a == b) return true;
+  // Handles may differ between processes: compare the pictures.
+  ICONINFO ia{}, ib{};
+  if (!GetIconInfo(a, &ia) || !GetIconInfo(b, &ib)) return false;
+  bool same = false;
+  BITMAP ba{}, bb{};
+  if (ia.hbmColor && ib.hbmColor && GetObjectA(ia.hbmColor, sizeof ba, &ba) &&
+      GetObjectA(ib.hbmColor, sizeof bb, &bb) && ba.bmWidth == bb.bmWidth &&
+      ba.bmHeight == bb.bmHeight) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = ba.bmWidth;
+    info.bmiHeader.biHeight = ba.bmHeight;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    std::vector<uint32_t> pa(ba.bmWidth * ba.bmHeight), pb(pa.size());
+    HDC dc = GetDC(nullptr);
+    GetDIBits(dc, ia.hbmColor, 0, ba.bmHeight, pa.data(), &info, DIB_RGB_COLORS);
+    GetDIBits(dc, ib.hbmColor, 0, bb.bmHeight, pb.data(), &info, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, dc);
+    same = pa == pb;
+  }
+  for (ICONINFO* i : {&ia, &ib}) {
+    if (i->hbmColor) DeleteObject(i->hbmColor);
+    if (i->hbmMask) DeleteObject(i->hbmMask);
+  }
+  return same;
+}
+
+std::string icon_kind(HICON icon) {
+  if (icon == nullptr) return "none";
+  if (same_icon(icon, IDI_INFORMATION)) return "information";
+  if (same_icon(icon, IDI_EXCLAMATION)) return "exclamation";
+  if (same_icon(icon, IDI_QUESTION)) return "question";
+  if (same_icon(icon, IDI_HAND)) return "error";
+  return "other";
+}
+
+struct BoxParts {
+  std::string text;
+  HICON icon = nullptr;
+  std::string buttons;
+};
+
+BOOL CALLBACK collect_part(HWND child, LPARAM param) {
+  BoxParts* parts = reinterpret_cast<BoxParts*>(param);
+  char cls[64] = {};
+  GetClassNameA(child, cls, sizeof cls);
+  LONG style = GetWindowLongA(child, GWL_STYLE);
+  if ((style & WS_VISIBLE) == 0) return TRUE;
+  if (lstrcmpiA(cls, "Static") == 0) {
+    if ((style & SS_TYPEMASK) == SS_ICON) {
+      parts->icon = reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0));
+    } else {
+      std::string t = text_of(child);
+      if (!t.empty()) parts->text = t;
+    }
+  } else if (lstrcmpiA(cls, "Button") == 0) {
+    static const char* const kNames[] = {"", "ok", "cancel", "abort", "retry", "ignore", "yes", "no"};
+    int id = GetDlgCtrlID(child);
+    std::string name = id >= 1 && id <= 7 ? kNames[id] : std::to_string(id);
+    parts->buttons += parts->buttons.empty() ? name : "," + name;
+  }
+  return TRUE;
+}
+
+void answer_box(HWND box, const std::string& answer) {
+  if (answer == "ok") {
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  } else if (answer == "cancel") {
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  } else {
+    PostMessageA(box, WM_SYSCOMMAND, SC_CLOSE, 0);
+  }
+}
+
+void handle_box(HWND box, HWND main, const Options& o, int index) {
+  std::string tag = "box." + std::to_string(index) + ".";
+  // Give the box a moment to finish laying out its controls.
+  Sleep(50);
+  BoxParts parts;
+  EnumChildWindows(box, collect_part, reinterpret_cast<LPARAM>(&parts));
+  emit(tag + "caption", hex(text_of(box)));
+  emit(tag + "text", hex(parts.text));
+  emit(tag + "icon", icon_kind(parts.icon));
+  emit(tag + "buttons", parts.buttons);
+  emit(tag + "owned_by_window", GetWindow(box, GW_OWNER) == main && main ? "1" : "0");
+  if (main != nullptr) emit_state(tag + "main.", observe(main));
+  std::string answer = static_cast<size_t>(index) < o.answers.size() ? o.answers[index] : "";
+  if (answer.empty()) {
+    emit(tag + "unexpected", "1");
+    answer = "cancel";
+  }
+  emit(tag + "answer", answer);
+  answer_box(box, answer);
+}
+
+// ---- the final window ------------------------------------------------------
+
+bool alive(HANDLE process, HWND main, DWORD wait_ms) {
+  return WaitForSingleObject(process, wait_ms) == WAIT_TIMEOUT && IsWindow(main);
+}
+
+void send_keys(const std::vector<std::pair<WORD, bool>>& keys) {
+  std::vector<INPUT> inputs;
+  for (auto [vk, up] : keys) {
+    INPUT in{};
+    in.type = INPUT_KEYBOARD;
+    in.ki.wVk = vk;
+    in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    inputs.push_back(in);
+  }
+  SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+void click_at(int x, int y) {
+  SetCursorPos(x, y);
+  INPUT in[2] = {};
+  in[0].type = in[1].type = INPUT_MOUSE;
+  in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  SendInput(2, in, sizeof(INPUT));
+}
+
+// Finds the caption's close button by asking the window where it is.
+bool caption_close_point(HWND main, POINT* point) {
+  RECT r{};
+  GetWindowRect(main, &r);
+  for (int y = r.top + 1; y < r.top + 40; y += 2) {
+    for (int x = r.right - 2; x > r.right - 60; x -= 2) {
+      LRESULT hit = SendMessageA(main, WM_NCHITTEST, 0, MAKELPARAM(x, y));
+      if (hit == HTCLOSE) {
+        *point = {x - 3, y + 3};
+        return SendMessageA(main, WM_NCHITTEST, 0, MAKELPARAM(point->x, point->y)) == HTCLOSE;
+      }
+    }
+  }
+  return false;
+}
+
+void try_close(HANDLE process, HWND main) {
+  SetForegroundWindow(main);
+  POINT p{};
+  bool found = caption_close_point(main, &p);
+  emit("close.caption_button_found", found ? "1" : "0");
+  if (found) click_at(p.x, p.y);
+  emit("close.caption_button", alive(process, main, 300) ? "stayed" : "closed");
+  if (!IsWindow(main)) return;
+  PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+  emit("close.system_menu", alive(process, main, 300) ? "stayed" : "closed");
+  if (!IsWindow(main)) return;
+  SetForegroundWindow(main);
+  send_keys({{VK_MENU, false}, {VK_F4, false}, {VK_F4, true}, {VK_MENU, true}});
+  emit("close.alt_f4", alive(process, main, 300) ? "stayed" : "closed");
+  if (!IsWindow(main)) return;
+  PostMessageA(main, WM_CLOSE, 0, 0);
+  emit("close.wm_close", alive(process, main, 300) ? "stayed" : "closed");
+}
+
+bool save_screenshot(HWND main, const std::string& path) {
+  RECT r{};
+  GetWindowRect(main, &r);
+  int w = r.right - r.left, h = r.bottom - r.top;
+  if (w <= 0 || h <= 0) return false;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+  SelectObject(memory, old);
+  BITMAPINFOHEADER info{};
+  info.biSize = sizeof info;
+  info.biWidth = w;
+  info.biHeight = h;
+  info.biPlanes = 1;
+  info.biBitCount = 24;
+  DWORD row = (static_cast<DWORD>(w) * 3 + 3) & ~3u;
+  std::vector<char> pixels(row * h);
+  GetDIBits(memory, bitmap, 0, h, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info),
+            DIB_RGB_COLORS);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  BITMAPFILEHEADER file{};
+  file.bfType = 0x4D42;
+  file.bfOffBits = sizeof file + sizeof info;
+  file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
+  FILE* out = fopen(path.c_str(), "wb");
+  if (out == nullptr) return false;
+  fwrite(&file, sizeof file, 1, out);
+  fwrite(&info, sizeof info, 1, out);
+  fwrite(pixels.data(), 1, pixels.size(), out);
+  return fclose(out) == 0;
+}
+
+void report_geometry(HWND main) {
+  RECT r{};
+  GetWindowRect(main, &r);
+  emit("window_rect", std::to_string(r.left) + "," + std::to_string(r.top) + "," +
+                          std::to_string(r.right) + "," + std::to_string(r.bottom));
+  emit("screen", std::to_string(GetSystemMetrics(SM_CXSCREEN)) + "," +
+                     std::to_string(GetSystemMetrics(SM_CYSCREEN)));
+}
+
+// ---- the run ---------------------------------------------------------------
+
+bool is_final(const WindowState& s) {
+  return s.button_visible && s.button_text == "OK";
+}
+
+// Follows the run until the process ends or its window waits for OK.
+// Returns true when the window waits for OK.
+bool follow_run(const Options& o, HANDLE process, DWORD pid, HWND* main_out,
+                WindowState* last) {
+  DWORD start = GetTickCount();
+  bool first_seen = false;
+  int boxes = 0;
+  std::vector<HWND> answered;
+  while (GetTickCount() - start < o.timeout_ms) {
+    Found f = find_windows(pid);
+    if (f.main != nullptr) {
+      *main_out = f.main;
+      *last = observe(f.main);
+      if (!first_seen) {
+        first_seen = true;
+        emit_state("first.", *last);
+        report_geometry(f.main);
+      }
+    }
+    for (HWND box : f.boxes) {
+      bool seen = false;
+      for (HWND a : answered) seen = seen || a == box;
+      if (seen) continue;
+      answered.push_back(box);
+      handle_box(box, f.main, o, boxes++);
+    }
+    if (f.main != nullptr && f.boxes.empty() && is_final(*last)) {
+      // RunState 2 shows the button too, right before the process ends.
+      return alive(process, f.main, 400);
+    }
+    if (WaitForSingleObject(process, 10) == WAIT_OBJECT_0) return false;
+  }
+  emit("timeout", "1");
+  return false;
+}
+
+int run(const Options& o) {
+  for (size_t i = 0; i < o.setup.size(); ++i) run_reg_step(o, o.setup[i], static_cast<int>(i));
+  std::vector<HANDLE> held;
+  for (const std::string& path : o.holds) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) fail("cannot hold " + path);
+    held.push_back(h);
+  }
+  std::string command_line = o.command_line.empty() ? "\"" + o.exe + "\"" : o.command_line;
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessA(o.exe.c_str(), &command_line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      o.cwd.empty() ? nullptr : o.cwd.c_str(), &si, &pi)) {
+    fail("CreateProcess failed with " + std::to_string(GetLastError()));
+  }
+  emit("started", "1");
+  HWND main = nullptr;
+  WindowState last;
+  bool waiting = follow_run(o, pi.hProcess, pi.dwProcessId, &main, &last);
+  emit_state("final.", last);
+  emit("waited_for_ok", waiting ? "1" : "0");
+  if (waiting) {
+    report_geometry(main);
+    if (!o.screenshot.empty()) emit("screenshot", save_screenshot(main, o.screenshot) ? "1" : "0");
+    if (o.try_close) try_close(pi.hProcess, main);
+    if (o.press_ok && IsWindow(main)) {
+      PostMessageA(GetDlgItem(main, IDOK), BM_CLICK, 0, 0);
+    }
+  }
+  emit("closed_by_itself", !waiting && WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0 ? "1" : "0");
+  bool ended = WaitForSingleObject(pi.hProcess, waiting && !o.press_ok ? 0 : 10000) == WAIT_OBJECT_0;
+  emit("ended_after_ok", ended && waiting ? "1" : "0");
+  if (!ended) {
+    TerminateProcess(pi.hProcess, 259);
+    WaitForSingleObject(pi.hProcess, 5000);
+    emit("terminated", "1");
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(pi.hProcess, &code);
+  emit("exit_code", std::to_string(code));
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  for (HANDLE h : held) CloseHandle(h);
+  for (size_t i = 0; i < o.reads.size(); ++i) read_back(o, o.reads[i], static_cast<int>(i));
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o = parse_options(argc, argv);
+  return run(o);
+}
