@@ -5,7 +5,7 @@
 #include <string>
 
 struct PackOptions {
-  int compression_level = 9;
+  int compression_level = 9;  // libdeflate level, 1 to 12
   unsigned threads = 0;
 };
 

@@ -9,8 +9,8 @@
 namespace {
 
 void add_pack_options(CLI::App* command, PackOptions* options) {
-  command->add_option("-l,--level", options->compression_level, "zlib compression level, 1 to 9")
-      ->check(CLI::Range(1, 9))
+  command->add_option("-l,--level", options->compression_level, "compression level, 1 (fastest) to 12 (smallest)")
+      ->check(CLI::Range(1, 12))
       ->capture_default_str();
   command->add_option("-j,--jobs", options->threads, "compression threads (0: one per core)")
       ->capture_default_str();
