@@ -59,7 +59,7 @@ Bytes text(const std::string& s) { return hand::bytes_of(s); }
 
 std::vector<Item> mixed_items(Store compressed_how) {
   return {
-      {":RegistryKeys", text(std::string("Software\\Korvinda\0ProgramPath\0ProgramName\0PatchLevel\0\x01\0\0\0\0", 55)), compressed_how},
+      {":RegistryKeys", text(std::string("Software\\Korvinda\0ProgramPath\0ProgramName\0PatchLevel\0\x01\0\0\0\0", 58)), compressed_how},
       {"bin\\tool.exe", hand::content_of(70000, 1, false), compressed_how},
       {"data\\maps\\north.dat", hand::content_of(5000, 2), Store::kPlain},
       {"empty.txt", {}, compressed_how},
