@@ -67,6 +67,8 @@ int dispatch(const CLI::App& app, const Arguments& a) {
 int main(int argc, char** argv) {
   CLI::App app{"krvpack: make, inspect, verify and ship update packages"};
   app.require_subcommand(1);
+  // Paths like /tmp/x are arguments, not Windows-style options.
+  app.allow_windows_style_options(false);
   Arguments arguments;
   define_commands(&app, &arguments);
   std::vector<std::string> args = program_arguments(argc, argv);
