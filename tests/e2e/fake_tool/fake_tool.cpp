@@ -1,6 +1,7 @@
-// A stand-in for the external programs an update runs. Its arguments say
-// what to do, in order:
-//   log=PATH      append one line "<command line>|<current folder>" to PATH
+// A stand-in for the external programs an update runs. It first appends one
+// line "<command line>|<current folder>" to fake_tool_calls.log in its
+// current folder; then its arguments say what to do, in order:
+//   log=PATH      append the same line to PATH as well
 //   sleep=MS      wait that long
 //   marker        create krv_patch_apply_err.txt in the current folder
 //   marker_dir    create a folder of that name instead
@@ -32,6 +33,7 @@ void create_file(const char* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  append_log("fake_tool_calls.log");
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     if (strncmp(arg, "log=", 4) == 0) append_log(arg + 4);
