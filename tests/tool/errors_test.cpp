@@ -25,6 +25,7 @@ class ErrorsTest : public ScratchTest {
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.err.rfind("krvpack: ", 0), 0u) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(r.err.find('\r'), std::string::npos) << "no progress bar off a terminal";
     EXPECT_NE(r.err.find(message), std::string::npos) << "wanted: " << message << "\ngot: " << r.err;
     EXPECT_FALSE(fs::exists(output));
     EXPECT_TRUE(temp_leftovers(output.parent_path()).empty());
