@@ -1,0 +1,119 @@
+#!/usr/bin/env python3
+"""Prints the benchmark figures of one run of scripts/bench.sh as a table.
+
+Reads RESULTS_DIR/decode.json (Google Benchmark), RESULTS_DIR/pack.txt and
+RESULTS_DIR/apply.txt (key=value lines, one run per line), and writes the
+table to stdout. Figures only: nothing here passes or fails on a timing.
+"""
+import json
+import os
+import statistics
+import sys
+
+
+def load_runs(path):
+    """Each line: kind=... key=value ...; returns a list of dicts."""
+    runs = []
+    if not os.path.exists(path):
+        return runs
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            fields = dict(item.split("=", 1) for item in line.split() if "=" in item)
+            if fields:
+                runs.append(fields)
+    return runs
+
+
+def decode_section(results):
+    path = os.path.join(results, "decode.json")
+    if not os.path.exists(path):
+        return
+    with open(path, encoding="utf-8") as f:
+        data = json.load(f)
+    rows = {}
+    for b in data["benchmarks"]:
+        name = b["name"].replace("/real_time", "").replace("/iterations:1", "")
+        rows[name] = b
+    print("Decode: one pass over every file entry, output into one reused buffer")
+    print(f"  {'':28} {'MB/s (wall)':>12} {'MB/s (CPU)':>11}")
+    cpu_rate = {}
+    for name in ("decode/load_entry_into", "decode/zlib_inflate", "decode/memcpy"):
+        if name not in rows:
+            continue
+        b = rows[name]
+        wall = b["MB/s"]
+        # The counter is per wall second; scale by wall/CPU time for CPU.
+        cpu = wall * b["real_time"] / b["cpu_time"] if b["cpu_time"] else 0.0
+        cpu_rate[name] = (wall, cpu)
+        print(f"  {name:28} {wall:12.0f} {cpu:11.0f}")
+    a, z = cpu_rate.get("decode/load_entry_into"), cpu_rate.get("decode/zlib_inflate")
+    if a and z:
+        print(f"  load_entry_into / zlib: {a[0] / z[0]:.2f}x wall, {a[1] / z[1]:.2f}x CPU")
+    print()
+    print("Encode: sample of the corpus, one compressor per file, "
+          "files that do not shrink count as stored")
+    print(f"  {'':22} {'MB/s in':>8} {'size %':>7}")
+    for name, b in rows.items():
+        if name.startswith("encode/"):
+            print(f"  {name:22} {b['MB/s']:8.1f} {b['size_%']:7.2f}")
+    print()
+
+
+def pack_section(results):
+    runs = load_runs(os.path.join(results, "pack.txt"))
+    if not runs:
+        return
+    print("Pack: the corpus tree")
+    by_kind = {}
+    for r in runs:
+        by_kind.setdefault(r["kind"], []).append(r)
+    for kind, rs in by_kind.items():
+        seconds = statistics.median(float(r["seconds"]) for r in rs)
+        size = int(rs[-1]["bytes"])
+        print(f"  {kind:24} {seconds:8.2f} s {size:14,d} bytes")
+    one, all_cores = by_kind.get("krvpack_j1"), by_kind.get("krvpack_all_cores")
+    if one and all_cores:
+        s1 = statistics.median(float(r["seconds"]) for r in one)
+        sn = statistics.median(float(r["seconds"]) for r in all_cores)
+        print(f"  krvpack all cores vs one core: {s1 / sn:.2f}x faster "
+              f"({os.cpu_count()} cores)")
+    pkg = by_kind.get("krvpack_all_cores")
+    for z in ("zip_6", "zip_9"):
+        if pkg and z in by_kind:
+            print(f"  package size / {z.replace('_', ' -')}: "
+                  f"{int(pkg[-1]['bytes']) / int(by_kind[z][-1]['bytes']):.3f}")
+    print()
+
+
+def apply_section(results):
+    runs = load_runs(os.path.join(results, "apply.txt"))
+    if not runs:
+        return
+    print("Apply under Wine: fresh installation folder each run, timed from the start "
+          "of the process to PATCH.EXE's OK button (baseline: to its exit)")
+    medians = {}
+    for kind in ("baseline", "patch"):
+        rs = [r for r in runs if r["kind"] == kind]
+        if not rs:
+            continue
+        times = [float(r["seconds"]) for r in rs]
+        medians[kind] = statistics.median(times)
+        peak_ws = max(int(r.get("peak_working_set", 0)) for r in rs)
+        peak_pf = max(int(r.get("peak_pagefile", 0)) for r in rs)
+        print(f"  {kind:9} median {medians[kind]:7.3f} s of {len(rs)} "
+              f"(runs: {', '.join(f'{t:.3f}' for t in times)}); "
+              f"peak working set {peak_ws / 1e6:.1f} MB, peak pagefile {peak_pf / 1e6:.1f} MB")
+    if "baseline" in medians and "patch" in medians:
+        print(f"  PATCH.EXE / baseline: {medians['patch'] / medians['baseline']:.2f}x")
+    print()
+
+
+def main():
+    results = sys.argv[1]
+    decode_section(results)
+    pack_section(results)
+    apply_section(results)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,169 @@
+#!/usr/bin/env bash
+# Benchmarks of decoding, packing and applying, side by side:
+#
+#   scripts/bench.sh            full run: a corpus of 300 MB (a few minutes)
+#   scripts/bench.sh --quick    the same steps on 4 MB, to keep them working
+#
+# Builds what it needs in build/bench (Release, no sanitizers), makes a
+# deterministic corpus (folder tree and package), then measures:
+#   decode  load_entry_into (libdeflate) vs one zlib inflate call vs memcpy,
+#           and the compressors at every level (bench/decode_bench.cpp)
+#   pack    krvpack on all cores vs one core; package size vs zip -6 / -9
+#   apply   PATCH.EXE under Wine vs bench/baseline_apply.cpp, which does only
+#           create, map, decode, unmap, close; PATCH.EXE's peak memory
+# and prints the figures (bench/summarize.py); they stay in
+# build/bench/results-MODE/. A figure is never a pass or a fail: the script
+# fails only when a step breaks (a build, a decode that does not give the
+# file back, an apply that does not end in success or leaves other files).
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+
+mode=full
+for arg in "$@"; do
+  case "$arg" in
+    --quick) mode=quick ;;
+    *) echo "usage: scripts/bench.sh [--quick]" >&2; exit 2 ;;
+  esac
+done
+if [ "$mode" = quick ]; then
+  corpus_mb=4; max_file_mb=1; min_time=0.05; sample_mb=2; apply_runs=1; pack_runs=1
+else
+  corpus_mb=300; max_file_mb=32; min_time=2; sample_mb=16; apply_runs=3; pack_runs=2
+fi
+bench="$root/build/bench"
+corpus="$bench/corpus-$mode"
+results="$bench/results-$mode"
+mkdir -p "$bench" "$results"
+rm -f "$results"/*.txt "$results"/*.json
+echo "bench: $mode run on $(nproc) cores; load before: $(uptime | sed 's/.*load/load/')"
+
+# --- builds -----------------------------------------------------------------
+"$root/scripts/build-libdeflate-mingw.sh"
+if [ ! -f "$bench/native/build.ninja" ]; then
+  cmake -S . -B "$bench/native" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DKRV_SANITIZE=OFF -DKRV_BENCHMARKS=ON >/dev/null
+fi
+ninja -C "$bench/native" -j2 make_corpus decode_bench krvpack >/dev/null
+if [ ! -f "$bench/windows/build.ninja" ]; then
+  cmake -S . -B "$bench/windows" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" -DKRV_BENCHMARKS=ON >/dev/null
+fi
+ninja -C "$bench/windows" -j2 PATCH.EXE baseline_apply apply_timer >/dev/null
+
+# --- corpus -----------------------------------------------------------------
+# Made again only when its generator, the writer or the size changed.
+stamp="$(cat bench/corpus.cpp bench/make_corpus.cpp tools/package_writer/*.cpp \
+         tools/package_writer/*.h | sha256sum | cut -c1-16)-$corpus_mb-$max_file_mb"
+if [ "$(cat "$corpus/stamp" 2>/dev/null)" != "$stamp" ]; then
+  rm -rf "$corpus"
+  mkdir -p "$corpus"
+  "$bench/native/bench/make_corpus" "$corpus" "$corpus_mb" "$max_file_mb" > "$corpus/summary.txt"
+  echo "$stamp" > "$corpus/stamp"
+fi
+cat "$corpus/summary.txt"
+echo
+
+# --- decode -----------------------------------------------------------------
+echo "bench: decode"
+"$bench/native/bench/decode_bench" --benchmark_min_time="$min_time" \
+  --benchmark_out="$results/decode.json" --benchmark_out_format=json \
+  "$corpus/package.krv" "$corpus/tree" "$sample_mb" > "$results/decode.log" 2>&1
+head -n 1 "$results/decode.log"
+
+# --- pack -------------------------------------------------------------------
+echo "bench: pack"
+seconds_of() {  # runs "$@", prints the seconds it took
+  local start end
+  start=$(date +%s.%N)
+  "$@" >/dev/null
+  end=$(date +%s.%N)
+  python3 -c "print(f'{$end - $start:.3f}')"
+}
+cat > "$corpus/manifest.toml" <<'EOF'
+level = 1
+source = "tree"
+
+[registry]
+key = "Software\\KorvindaBench"
+EOF
+for run in $(seq "$pack_runs"); do
+  for jobs in 1 0; do
+    kind=$([ "$jobs" = 1 ] && echo krvpack_j1 || echo krvpack_all_cores)
+    out="$corpus/krvpack-j$jobs.krv"
+    s=$(seconds_of "$bench/native/krvpack" build "$corpus/manifest.toml" -o "$out" -j "$jobs")
+    echo "kind=$kind seconds=$s bytes=$(stat -c %s "$out")" >> "$results/pack.txt"
+  done
+done
+cmp -s "$corpus/krvpack-j1.krv" "$corpus/krvpack-j0.krv" ||
+  { echo "bench: krvpack gave different packages on one and on all cores" >&2; exit 1; }
+"$bench/native/krvpack" verify "$corpus/krvpack-j0.krv" >/dev/null
+for level in 6 9; do
+  rm -f "$corpus/tree-$level.zip"
+  s=$(cd "$corpus/tree" && seconds_of zip -q -r "-$level" "../tree-$level.zip" .)
+  echo "kind=zip_$level seconds=$s bytes=$(stat -c %s "$corpus/tree-$level.zip")" >> "$results/pack.txt"
+done
+
+# --- apply ------------------------------------------------------------------
+echo "bench: apply"
+export WINEPREFIX="$bench/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+  LANG=ru_RU.UTF-8 WINEARCH=win64
+xvfb_pid=""
+cleanup() {
+  wineserver -k >/dev/null 2>&1 || true
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+}
+trap cleanup EXIT
+# A display number of its own: Xvfb picks a free one and tells it.
+exec {display_fd}<> <(:)
+Xvfb -displayfd "$display_fd" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+read -r -t 20 display_number <&"$display_fd"
+exec {display_fd}>&-
+export DISPLAY=":$display_number"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  wine wineboot -i >/dev/null 2>&1
+fi
+wine reg add 'HKLM\Software\KorvindaBench' /v ProgramPath /t REG_SZ /d 'C:\bench_install' \
+  /f /reg:32 >/dev/null 2>&1
+wine reg add 'HKLM\Software\KorvindaBench' /v ProgramName /t REG_SZ /d app.exe \
+  /f /reg:32 >/dev/null 2>&1
+
+install="$WINEPREFIX/drive_c/bench_install"
+package_w="Z:$(echo "$corpus/package.krv" | tr / '\\')"
+timer_w="Z:$(echo "$bench/windows/bench/apply_timer.exe" | tr / '\\')"
+patch_w="Z:$(echo "$bench/windows/PATCH.EXE" | tr / '\\')"
+baseline_w="Z:$(echo "$bench/windows/bench/baseline_apply.exe" | tr / '\\')"
+fresh_install() {
+  rm -rf "$install"
+  mkdir -p "$install"
+  echo app > "$install/app.exe"
+  sync  # earlier runs' writes are not flushed on this run's time
+}
+apply_once() {  # kind, then the timer's arguments
+  local kind=$1 output
+  shift
+  fresh_install
+  if ! output=$(wine "$timer_w" "$@" | tr -d '\r'); then
+    echo "bench: $kind apply failed: $output" >&2
+    exit 1
+  fi
+  echo "kind=$kind $(echo "$output" | tr '\n' ' ')" >> "$results/apply.txt"
+  rm -f "$install/app.exe"
+  diff -r -q "$install" "$corpus/tree" >/dev/null ||
+    { echo "bench: $kind left an installation that differs from the corpus" >&2; exit 1; }
+}
+# One untimed round first: a new prefix's first window takes seconds.
+apply_once warmup_baseline "$baseline_w" "$package_w" 'C:\bench_install\'
+apply_once warmup_patch --clear-value 'Software\KorvindaBench' PatchLevel --window "$patch_w" \
+  "$package_w"
+for run in $(seq "$apply_runs"); do
+  apply_once baseline "$baseline_w" "$package_w" 'C:\bench_install\'
+  apply_once patch --clear-value 'Software\KorvindaBench' PatchLevel --window "$patch_w" "$package_w"
+done
+rm -rf "$install"
+
+echo "bench: load after: $(uptime | sed 's/.*load/load/')"
+echo
+python3 bench/summarize.py "$results" | tee "$results/summary.txt"
