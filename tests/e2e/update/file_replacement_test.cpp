@@ -110,10 +110,15 @@ TEST_F(FileReplacementTest, BackupIsRemovedAfterSuccessAndRestoredAfterFailure) 
 TEST_F(FileReplacementTest, FilesThatCannotBeWrittenFailAloneAndKeepTheirContent) {
   ASSERT_TRUE(e2e::write_file(app("not_a_folder"), std::string("plain file")));
   ASSERT_TRUE(e2e::write_file(app("held.txt"), std::string("held content")));
+  // A folder in the target's place is moved aside whole under the backup
+  // name, where it stays: a backup that is a folder is not removed.
+  ASSERT_EQ(mkdir(app("folder_in_place").c_str(), 0755), 0);
+  ASSERT_TRUE(e2e::write_file(app("folder_in_place/open.txt"), std::string("open")));
   e2e::Scenario s = apply(package_of({
       registry_keys(4),
       compressed_entry("not_a_folder\\child.txt", "cannot be created"),
       compressed_entry("held.txt", "replacement"),
+      compressed_entry("folder_in_place", "a file"),
       compressed_entry("good.txt", "written"),
   }));
   s.hold_files = {app("held.txt")};
@@ -123,6 +128,8 @@ TEST_F(FileReplacementTest, FilesThatCannotBeWrittenFailAloneAndKeepTheirContent
   EXPECT_EQ(content("not_a_folder"), "plain file");
   EXPECT_EQ(content("held.txt"), "held content");
   EXPECT_FALSE(exists("held.txt.bak"));
+  EXPECT_EQ(content("folder_in_place"), "a file");
+  EXPECT_EQ(content("folder_in_place.bak/open.txt"), "open");
   EXPECT_EQ(content("good.txt"), "written");
   EXPECT_EQ(r.final_state.status, updated_line(install_dir() + "good.txt"));
   EXPECT_FALSE(r.reads[0].found);

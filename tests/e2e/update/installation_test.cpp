@@ -242,3 +242,23 @@ TEST_F(InstallationTest, AStartupMessageCutShortShowsWhatItHolds) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(InstallationTest, APackageWithADamagedSectionIsRefusedBeforeAnythingIsTouched) {
+  ASSERT_TRUE(e2e::write_file(app("keep.txt"), std::string("kept")));
+  PreparedEntry removals = compressed_entry(kFilesToRemoveName, build_string_list({"keep.txt"}));
+  removals.stored.back() ^= 0xFF;  // the stream's checksum no longer holds
+  e2e::Scenario s = apply(package_of({registry_keys(1), compressed_entry("new.txt", "new"),
+                                      removals}));
+  e2e::RunResult r = e2e::run_patch(s);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_TRUE(r.waited_for_ok);
+  EXPECT_EQ(r.final_state.status, "Usage: PATCH.EXE resource_nm [output_nm MAKEEXE]");
+  EXPECT_EQ(content("keep.txt"), "kept");
+  EXPECT_FALSE(exists("new.txt"));
+  EXPECT_FALSE(r.reads[0].found);
+}
+
+}  // namespace
