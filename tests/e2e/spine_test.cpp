@@ -183,6 +183,8 @@ TEST_F(WindowTest, IsCentredHidesItsButtonDuringTheRunAndCannotBeClosedButByOk) 
   const e2e::MessageBoxSeen& box = r.boxes[0];
   EXPECT_EQ(box.caption, e2e::cp1251("Обновление"));
   EXPECT_EQ(box.text, e2e::cp1251("Установить обновление?"));
+  EXPECT_EQ(box.icon, "information");
+  EXPECT_EQ(box.buttons, "ok,cancel");
   EXPECT_TRUE(box.owned_by_window);
   EXPECT_FALSE(box.window.button_visible) << "the button stays hidden until the run ends";
   EXPECT_EQ(box.window.status, "") << "the status line starts empty";

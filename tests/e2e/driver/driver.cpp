@@ -259,50 +259,76 @@ void emit_state(const std::string& prefix, const WindowState& s) {
 
 // ---- message boxes --------------------------------------------------------
 
-bool same_icon(HICON a, LPCSTR standard) {
-  HICON b = LoadIconA(nullptr, standard);
-  if (a == nullptr || b == nullptr) return false;
-  if (a == b) return true;
-  // Handles may differ between processes: compare the pictures.
-  ICONINFO ia{}, ib{};
-  if (!GetIconInfo(a, &ia) || !GetIconInfo(b, &ib)) return false;
-  bool same = false;
-  BITMAP ba{}, bb{};
-  if (ia.hbmColor && ib.hbmColor && GetObjectA(ia.hbmColor, sizeof ba, &ba) &&
-      GetObjectA(ib.hbmColor, sizeof bb, &bb) && ba.bmWidth == bb.bmWidth &&
-      ba.bmHeight == bb.bmHeight) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = ba.bmWidth;
-    info.bmiHeader.biHeight = ba.bmHeight;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    std::vector<uint32_t> pa(ba.bmWidth * ba.bmHeight), pb(pa.size());
-    HDC dc = GetDC(nullptr);
-    GetDIBits(dc, ia.hbmColor, 0, ba.bmHeight, pa.data(), &info, DIB_RGB_COLORS);
-    GetDIBits(dc, ib.hbmColor, 0, bb.bmHeight, pb.data(), &info, DIB_RGB_COLORS);
-    ReleaseDC(nullptr, dc);
-    same = pa == pb;
+// 32-bit pixels of a w x h area: from the screen, or an icon drawn over a
+// background colour.
+std::vector<uint32_t> pixels_of(HDC source, int x, int y, int w, int h, HICON icon,
+                                COLORREF background) {
+  std::vector<uint32_t> out(static_cast<size_t>(w) * h);
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = w;
+  info.bmiHeader.biHeight = -h;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  if (source != nullptr) {
+    BitBlt(memory, 0, 0, w, h, source, x, y, SRCCOPY);
+  } else {
+    RECT all{0, 0, w, h};
+    HBRUSH brush = CreateSolidBrush(background);
+    FillRect(memory, &all, brush);
+    DeleteObject(brush);
+    DrawIconEx(memory, 0, 0, icon, 0, 0, 0, nullptr, DI_NORMAL);
   }
-  for (ICONINFO* i : {&ia, &ib}) {
-    if (i->hbmColor) DeleteObject(i->hbmColor);
-    if (i->hbmMask) DeleteObject(i->hbmMask);
-  }
-  return same;
+  GdiFlush();
+  if (bits != nullptr) memcpy(out.data(), bits, out.size() * 4);
+  for (uint32_t& p : out) p &= 0xFFFFFF;
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return out;
 }
 
-std::string icon_kind(HICON icon) {
-  if (icon == nullptr) return "none";
-  if (same_icon(icon, IDI_INFORMATION)) return "information";
-  if (same_icon(icon, IDI_EXCLAMATION)) return "exclamation";
-  if (same_icon(icon, IDI_QUESTION)) return "question";
-  if (same_icon(icon, IDI_HAND)) return "error";
+// Icon handles belong to the process that loaded them, so the box's icon is
+// recognised by its picture: the control as shown on the screen against each
+// standard icon drawn here. Only the icon's opaque pixels (the same over
+// black and over white) are compared.
+std::string icon_kind(HWND icon_control) {
+  if (icon_control == nullptr) return "none";
+  RECT r{};
+  GetWindowRect(icon_control, &r);
+  int w = r.right - r.left, h = r.bottom - r.top;
+  if (w <= 0 || h <= 0 || w > 256 || h > 256) return "other";
+  HDC screen = GetDC(nullptr);
+  std::vector<uint32_t> shown = pixels_of(screen, r.left, r.top, w, h, nullptr, 0);
+  ReleaseDC(nullptr, screen);
+  const std::pair<const char*, LPCSTR> kStandard[] = {{"information", IDI_INFORMATION},
+                                                      {"exclamation", IDI_EXCLAMATION},
+                                                      {"question", IDI_QUESTION},
+                                                      {"error", IDI_HAND}};
+  for (const auto& [name, id] : kStandard) {
+    HICON icon = LoadIconA(nullptr, id);
+    std::vector<uint32_t> on_black = pixels_of(nullptr, 0, 0, w, h, icon, RGB(0, 0, 0));
+    std::vector<uint32_t> on_white = pixels_of(nullptr, 0, 0, w, h, icon, RGB(255, 255, 255));
+    size_t opaque = 0, differ = 0;
+    for (size_t i = 0; i < shown.size(); ++i) {
+      if (on_black[i] != on_white[i]) continue;
+      ++opaque;
+      if (on_black[i] != shown[i]) ++differ;
+    }
+    if (opaque > shown.size() / 4 && differ * 50 <= opaque) return name;
+  }
   return "other";
 }
 
 struct BoxParts {
   std::string text;
-  HICON icon = nullptr;
+  HWND icon = nullptr;  // the static control that shows the icon
   std::string buttons;
 };
 
@@ -314,7 +340,7 @@ BOOL CALLBACK collect_part(HWND child, LPARAM param) {
   if ((style & WS_VISIBLE) == 0) return TRUE;
   if (lstrcmpiA(cls, "Static") == 0) {
     if ((style & SS_TYPEMASK) == SS_ICON) {
-      parts->icon = reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0));
+      parts->icon = child;
     } else {
       std::string t = text_of(child);
       if (!t.empty()) parts->text = t;
@@ -346,7 +372,13 @@ void handle_box(HWND box, HWND main, const Options& o, int index) {
   EnumChildWindows(box, collect_part, reinterpret_cast<LPARAM>(&parts));
   emit(tag + "caption", hex(text_of(box)));
   emit(tag + "text", hex(parts.text));
-  emit(tag + "icon", icon_kind(parts.icon));
+  // The box may not have painted its icon yet.
+  std::string icon = icon_kind(parts.icon);
+  for (int i = 0; i < 20 && icon == "other"; ++i) {
+    Sleep(25);
+    icon = icon_kind(parts.icon);
+  }
+  emit(tag + "icon", icon);
   emit(tag + "buttons", parts.buttons);
   emit(tag + "owned_by_window", GetWindow(box, GW_OWNER) == main && main ? "1" : "0");
   if (main != nullptr) emit_state(tag + "main.", observe(main));
