@@ -4,8 +4,10 @@
 
 #include <string>
 
+#include "package_writer.h"
+
 struct PackOptions {
-  int compression_level = 9;  // libdeflate level, 1 to 12
+  int compression_level = kDefaultCompressionLevel;  // libdeflate level, 1 to 12
   unsigned threads = 0;
 };
 

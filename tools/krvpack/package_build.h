@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "package_writer.h"
 #include "section_builders.h"
 #include "tree.h"
 
@@ -21,7 +22,7 @@ struct PackageContent {
 };
 
 struct BuildOptions {
-  int compression_level = 9;
+  int compression_level = kDefaultCompressionLevel;
   unsigned threads = 0;  // 0: one per core
 };
 

@@ -20,9 +20,12 @@ struct PreparedEntry {
 };
 
 // libdeflate's levels: 0 stores, 1 is fastest, 12 gives the smallest stream.
+// The default, 10, makes packages about 1% smaller than 9 (and than zlib's 9,
+// which is slower); 11 and 12 take up to 40% longer for under 0.1% more
+// (scripts/bench.sh, docs/performance.md).
 constexpr int kMinCompressionLevel = 0;
 constexpr int kMaxCompressionLevel = 12;
-constexpr int kDefaultCompressionLevel = 9;
+constexpr int kDefaultCompressionLevel = 10;
 
 // Compresses `size` bytes at `data` into a zlib stream at `level` (compress
 // true) or keeps them plain. False with *error set when the name does not
