@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -178,31 +179,71 @@ bool wine_ok(const std::vector<std::string>& argv, int timeout_ms, std::string* 
   return false;
 }
 
-// The prefix lives under the build folder, one per test binary, and is
-// reused once its stamp exists (creating one takes about ten seconds).
-bool prepare_prefix(std::string* error) {
-  std::string stamp = g_session.prefix + "/krv-prefix-ready";
-  bool ready = file_exists(stamp);
-  if (!ready) remove_tree(g_session.prefix);
-  if (!make_dirs(g_session.prefix)) {
-    *error = "cannot create " + g_session.prefix;
+constexpr char kStampName[] = "/krv-prefix-ready";
+
+// The prefix every test binary's own prefix is cloned from: made once per
+// build folder (about ten seconds), under a lock, since ctest may start
+// several binaries at once.
+bool prepare_base_prefix(const std::string& base, std::string* error) {
+  std::string root = base.substr(0, base.find_last_of('/'));
+  if (!make_dirs(root)) {
+    *error = "cannot create " + root;
     return false;
   }
+  int lock = open((root + "/.base.lock").c_str(), O_CREAT | O_RDWR, 0644);
+  if (lock < 0 || flock(lock, LOCK_EX) != 0) {
+    if (lock >= 0) close(lock);
+    *error = "cannot lock " + root;
+    return false;
+  }
+  bool ok = file_exists(base + kStampName);
+  if (!ok) {
+    remove_tree(base);
+    set_wine_environment(base);
+    const char* kDriverKey = "HKCU\\Software\\Wine\\X11 Driver";
+    const char* kDbgKey = "HKCU\\Software\\Wine\\WineDbg";
+    ok = make_dirs(base) && wine_ok({"wineboot", "-i"}, 180000, error) &&
+         wine_ok({"wine", "reg", "add", kDriverKey, "/v", "Managed", "/d", "N", "/f"}, 60000,
+                 error) &&
+         wine_ok({"wine", "reg", "add", kDbgKey, "/v", "ShowCrashDialog", "/t", "REG_DWORD",
+                  "/d", "0", "/f"},
+                 60000, error) &&
+         // The registry reaches its files when the server ends.
+         wine_ok({"wineserver", "-w"}, 60000, error) &&
+         write_file(base + kStampName, std::string("ready\n"));
+    if (!ok && error->empty()) *error = "cannot create the Wine prefix " + base;
+  }
+  flock(lock, LOCK_UN);
+  close(lock);
+  return ok;
+}
+
+// One private prefix per test binary under the build folder, reused once
+// ready. It is a clone of the base prefix: the large DLL folders are hard
+// links, every other file a copy of its own (Wine rewrites some in place).
+bool prepare_prefix(std::string* error) {
+  if (!file_exists(g_session.prefix + kStampName)) {
+    std::string base = g_session.prefix.substr(0, g_session.prefix.find_last_of('/')) + "/.base";
+    if (!prepare_base_prefix(base, error)) return false;
+    std::string partial = g_session.prefix + ".partial";
+    const char* kClone =
+        "set -e; rm -rf \"$2\" \"$3\"; cp -al \"$1\" \"$2\"; cd \"$2\"; "
+        "find . -type f ! -path './drive_c/windows/system32/*' "
+        "! -path './drive_c/windows/syswow64/*' ! -path './drive_c/windows/winsxs/*' "
+        "-exec sh -c 'for f; do cp -p \"$f\" \"$f.copy\" && mv -f \"$f.copy\" \"$f\"; done' "
+        "sh {} +; cd /; mv \"$2\" \"$3\"";
+    ProcessResult r =
+        run_process({"sh", "-c", kClone, "sh", base, partial, g_session.prefix}, 300000, true);
+    if (!r.ran || r.timed_out || !WIFEXITED(r.status) || WEXITSTATUS(r.status) != 0) {
+      *error = "cannot clone the Wine prefix: " + r.out;
+      return false;
+    }
+  }
+  set_wine_environment(g_session.prefix);
   // One persistent wineserver for the whole binary: every run after the
   // first then starts in a fraction of a second.
   run_process({"wineserver", "-p"}, 20000, false);
-  if (ready) return true;
-  if (!wine_ok({"wineboot", "-i"}, 180000, error)) return false;
-  const char* kDriverKey = "HKCU\\Software\\Wine\\X11 Driver";
-  const char* kDbgKey = "HKCU\\Software\\Wine\\WineDbg";
-  if (!wine_ok({"wine", "reg", "add", kDriverKey, "/v", "Managed", "/d", "N", "/f"}, 60000,
-               error) ||
-      !wine_ok({"wine", "reg", "add", kDbgKey, "/v", "ShowCrashDialog", "/t", "REG_DWORD", "/d",
-                "0", "/f"},
-               60000, error)) {
-    return false;
-  }
-  return write_file(stamp, std::string("ready\n"));
+  return true;
 }
 
 std::string test_binary_name() {
