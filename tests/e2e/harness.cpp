@@ -369,6 +369,7 @@ std::vector<std::string> driver_arguments(const Scenario& s, const std::string& 
   if (!s.cwd.empty()) a.insert(a.end(), {"--cwd", hex(wine_path(s.cwd))});
   for (const std::string& answer : s.answers) a.insert(a.end(), {"--answer", answer});
   if (s.try_close) a.push_back("--try-close");
+  for (const std::string& m : s.close_methods) a.insert(a.end(), {"--close-with", m});
   if (!s.press_ok) a.push_back("--no-ok");
   if (!bmp.empty()) a.insert(a.end(), {"--screenshot", hex(wine_path(bmp))});
   a.insert(a.end(), {"--timeout", std::to_string(s.timeout_ms)});

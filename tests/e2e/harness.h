@@ -71,6 +71,7 @@ struct Scenario {
   std::string cwd;           // native folder; empty: the driver's
   std::vector<std::string> answers;  // "ok", "cancel", "close" per message box
   bool try_close = false;   // caption button, system menu, Alt+F4, WM_CLOSE at the end
+  std::vector<std::string> close_methods;  // or only these of them, in this order
   bool press_ok = true;     // press OK once the window waits for it
   std::string screenshot_png;  // native path; the final window as PNG
   std::vector<std::string> hold_files;  // native paths kept open without sharing
@@ -129,7 +130,8 @@ struct RunResult {
   bool closed_by_itself = false; // the process ended without OK (RunState 2)
   bool ended_after_ok = false;   // pressing OK ended the process
   bool first_seen = false;
-  WindowSnapshot first;          // the window when the driver first saw it
+  WindowSnapshot first;          // the window when the driver first saw it (it may
+                                 // be before the button was hidden)
   WindowSnapshot final_state;    // the last state seen
   std::vector<MessageBoxSeen> boxes;
   bool has_geometry = false;

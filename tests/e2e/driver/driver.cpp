@@ -15,8 +15,9 @@
 //   --exe PATH --cwd DIR --command-line TEXT    what to start (all hex)
 //   --answer ok|cancel|close         answers for message boxes, in order
 //   --try-close                      at the end: caption button, system menu
-//                                    Close, Alt+F4 and WM_CLOSE; each must
-//                                    leave the window open
+//                                    Close, Alt+F4 and WM_CLOSE, in turn
+//   --close-with METHOD              one of those (caption_button, system_menu,
+//                                    alt_f4, wm_close); repeatable
 //   --screenshot FILE.bmp            the final window, 24-bit BMP
 //   --no-ok                          do not press OK; end the process
 //   --timeout MS                     for the whole run (default 30000)
@@ -56,7 +57,7 @@ struct Options {
   std::vector<std::string> holds;
   std::string exe, cwd, command_line;
   std::vector<std::string> answers;
-  bool try_close = false;
+  std::vector<std::string> close_methods;
   bool press_ok = true;
   std::string screenshot;
   DWORD timeout_ms = 30000;
@@ -136,7 +137,9 @@ Options parse_options(int argc, char** argv) {
     else if (a == "--cwd") o.cwd = need_hex(argc, argv, &i);
     else if (a == "--command-line") o.command_line = need_hex(argc, argv, &i);
     else if (a == "--answer") o.answers.push_back(plain());
-    else if (a == "--try-close") o.try_close = true;
+    else if (a == "--try-close") {
+      o.close_methods = {"caption_button", "system_menu", "alt_f4", "wm_close"};
+    } else if (a == "--close-with") o.close_methods.push_back(plain());
     else if (a == "--no-ok") o.press_ok = false;
     else if (a == "--screenshot") o.screenshot = need_hex(argc, argv, &i);
     else if (a == "--timeout") o.timeout_ms = static_cast<DWORD>(atol(plain().c_str()));
@@ -434,23 +437,30 @@ bool caption_close_point(HWND main, POINT* point) {
   return false;
 }
 
-void try_close(HANDLE process, HWND main) {
+// One way of closing the window as a person would; "stayed" or "closed".
+std::string close_with(const std::string& method, HANDLE process, HWND main) {
   SetForegroundWindow(main);
-  POINT p{};
-  bool found = caption_close_point(main, &p);
-  emit("close.caption_button_found", found ? "1" : "0");
-  if (found) click_at(p.x, p.y);
-  emit("close.caption_button", alive(process, main, 300) ? "stayed" : "closed");
-  if (!IsWindow(main)) return;
-  PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
-  emit("close.system_menu", alive(process, main, 300) ? "stayed" : "closed");
-  if (!IsWindow(main)) return;
-  SetForegroundWindow(main);
-  send_keys({{VK_MENU, false}, {VK_F4, false}, {VK_F4, true}, {VK_MENU, true}});
-  emit("close.alt_f4", alive(process, main, 300) ? "stayed" : "closed");
-  if (!IsWindow(main)) return;
-  PostMessageA(main, WM_CLOSE, 0, 0);
-  emit("close.wm_close", alive(process, main, 300) ? "stayed" : "closed");
+  if (method == "caption_button") {
+    POINT p{};
+    bool found = caption_close_point(main, &p);
+    emit("close.caption_button_found", found ? "1" : "0");
+    if (found) click_at(p.x, p.y);
+  } else if (method == "system_menu") {
+    // What choosing Close in the system menu sends.
+    PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+  } else if (method == "alt_f4") {
+    send_keys({{VK_MENU, false}, {VK_F4, false}, {VK_F4, true}, {VK_MENU, true}});
+  } else {
+    PostMessageA(main, WM_CLOSE, 0, 0);
+  }
+  return alive(process, main, 300) ? "stayed" : "closed";
+}
+
+void try_close(const std::vector<std::string>& methods, HANDLE process, HWND main) {
+  for (const std::string& method : methods) {
+    if (!IsWindow(main)) return;
+    emit("close." + method, close_with(method, process, main));
+  }
 }
 
 bool save_screenshot(HWND main, const std::string& path) {
@@ -566,7 +576,7 @@ int run(const Options& o) {
   if (waiting) {
     report_geometry(main);
     if (!o.screenshot.empty()) emit("screenshot", save_screenshot(main, o.screenshot) ? "1" : "0");
-    if (o.try_close) try_close(pi.hProcess, main);
+    try_close(o.close_methods, pi.hProcess, main);
     if (o.press_ok && IsWindow(main)) {
       PostMessageA(GetDlgItem(main, IDOK), BM_CLICK, 0, 0);
     }
