@@ -36,7 +36,8 @@ corpus="$bench/corpus-$mode"
 results="$bench/results-$mode"
 mkdir -p "$bench" "$results"
 rm -f "$results"/*.txt "$results"/*.json
-echo "bench: $mode run on $(nproc) cores; load before: $(uptime | sed 's/.*load/load/')"
+load_before="$(LC_ALL=C uptime | sed 's/.*load/load/')"
+echo "bench: $mode run on $(nproc) cores; $load_before"
 
 # --- builds -----------------------------------------------------------------
 "$root/scripts/build-libdeflate-mingw.sh"
@@ -119,7 +120,10 @@ trap cleanup EXIT
 exec {display_fd}<> <(:)
 Xvfb -displayfd "$display_fd" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
-read -r -t 20 display_number <&"$display_fd"
+if ! read -r -t 20 display_number <&"$display_fd"; then
+  echo "bench: Xvfb did not start" >&2
+  exit 1
+fi
 exec {display_fd}>&-
 export DISPLAY=":$display_number"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
@@ -164,6 +168,13 @@ for run in $(seq "$apply_runs"); do
 done
 rm -rf "$install"
 
-echo "bench: load after: $(uptime | sed 's/.*load/load/')"
-echo
-python3 bench/summarize.py "$results" | tee "$results/summary.txt"
+load_after="$(LC_ALL=C uptime | sed 's/.*load/load/')"
+{
+  echo "Machine: $(nproc) cores, $(date -u '+%Y-%m-%d %H:%M UTC'), $mode run"
+  echo "  before: $load_before"
+  echo "  after:  $load_after"
+  echo
+  cat "$corpus/summary.txt"
+  echo
+  python3 bench/summarize.py "$results"
+} | tee "$results/summary.txt"
