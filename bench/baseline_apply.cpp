@@ -3,7 +3,12 @@
 // create the file, map it at the entry's size, decode into the mapping,
 // unmap, close. Folders are created once each, before their first file.
 //
-//   baseline_apply.exe PACKAGE INSTALL_DIR  (INSTALL_DIR ends in a backslash)
+//   baseline_apply.exe [--file-steps] PACKAGE INSTALL_DIR
+//
+// INSTALL_DIR ends in a backslash. --file-steps adds the steps that the
+// updater takes around each file besides writing it (folders made for every
+// file, move to the backup name, removals), to tell their cost apart from
+// that of the progress window.
 //
 // Prints its own peak memory (peak_working_set=, peak_pagefile=) at the end.
 // Exit code 0 when every file was written, 1 otherwise, 2 for bad usage.
@@ -55,32 +60,49 @@ bool write_file(const Package* package, int index, const char* target) {
   return written;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc != 3) return 2;
-  Package package = {};
-  bool all_written = open_package(&package, argv[1], false);
+// Writes every file entry below install_dir; with file_steps also takes the
+// updater's steps around each file: its folders made again, the present
+// file moved to its backup and removed, the backup removed after the write.
+bool apply_all(const Package* package, const char* install_dir, bool file_steps) {
   char target[kPathCapacity];
+  char backup[kPathCapacity];
   char last_folder[kPathCapacity] = "";
-  for (uint32_t i = 0; all_written && i < package.header.entry_count; ++i) {
-    const char* name = package.entries[i].name;
+  for (uint32_t i = 0; i < package->header.entry_count; ++i) {
+    const char* name = package->entries[i].name;
     if (name[0] == ':') continue;
-    if (!text_format(target, "%s%s", argv[2], name)) {
-      all_written = false;
-      break;
+    if (!text_format(target, "%s%s", install_dir, name) ||
+        !text_format(backup, "%s.bak", target)) {
+      return false;
     }
     // Folders already made for the previous file are not made again.
-    size_t known = 0;
+    size_t known = file_steps ? strlen(install_dir) : 0;
     size_t last_length = strlen(last_folder);
-    if (last_length != 0 && strncmp(target, last_folder, last_length) == 0 &&
+    if (!file_steps && last_length != 0 && strncmp(target, last_folder, last_length) == 0 &&
         target[last_length] == '\\') {
       known = last_length;
     }
     size_t folder_end = make_folders(target, known);
     text_format(last_folder, "%.*s", static_cast<int>(folder_end), target);
-    all_written = write_file(&package, static_cast<int>(i), target);
+    if (file_steps) {
+      MoveFileA(target, backup);
+      DeleteFileA(target);
+    }
+    if (!write_file(package, static_cast<int>(i), target)) return false;
+    if (file_steps) DeleteFileA(backup);
   }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool file_steps = argc == 4 && strcmp(argv[1], "--file-steps") == 0;
+  if (argc != 3 && !file_steps) return 2;
+  const char* package_path = argv[argc - 2];
+  const char* install_dir = argv[argc - 1];
+  Package package = {};
+  bool all_written = open_package(&package, package_path, false) &&
+                     apply_all(&package, install_dir, file_steps);
   close_package(&package);
   // Read here, since the timer cannot read a process that has ended.
   PROCESS_MEMORY_COUNTERS memory = {};

@@ -10,7 +10,8 @@
 #           and the compressors at every level (bench/decode_bench.cpp)
 #   pack    krvpack on all cores vs one core; package size vs zip -6 / -9
 #   apply   PATCH.EXE under Wine vs bench/baseline_apply.cpp, which does only
-#           create, map, decode, unmap, close; PATCH.EXE's peak memory
+#           create, map, decode, unmap, close (and once more with the
+#           updater's backup and folder steps added); PATCH.EXE's peak memory
 # and prints the figures (bench/summarize.py); they stay in
 # build/bench/results-MODE/. A figure is never a pass or a fail: the script
 # fails only when a step breaks (a build, a decode that does not give the
@@ -164,6 +165,7 @@ apply_once warmup_patch --clear-value 'Software\KorvindaBench' PatchLevel --wind
   "$package_w"
 for run in $(seq "$apply_runs"); do
   apply_once baseline "$baseline_w" "$package_w" 'C:\bench_install\'
+  apply_once baseline_file_steps "$baseline_w" --file-steps "$package_w" 'C:\bench_install\'
   apply_once patch --clear-value 'Software\KorvindaBench' PatchLevel --window "$patch_w" "$package_w"
 done
 rm -rf "$install"
