@@ -13,6 +13,7 @@ constexpr SIZE_T kWorkerStackSize = 65536;
 HWND create_progress_window(HINSTANCE instance) {
   HWND window = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr,
                                    progress_dialog_proc, 0);
+  if (window == nullptr) return nullptr;
   ShowWindow(window, SW_SHOW);
   HICON icon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_UPDATER));
   SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
@@ -48,18 +49,23 @@ void serve_window(HWND window, HANDLE worker) {
 
 }  // namespace
 
+// Without its window a run could never be ended by the user, and without its
+// worker it would never end: in either case the program ends at once.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   // A DLL planted beside a downloaded image must never be loaded.
   SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   g_run_state.store(kRunStateRunning);
   HWND window = create_progress_window(instance);
+  if (window == nullptr) return 0;
   set_progress_window(window);
 
   char* command_line = GetCommandLineA();
   HANDLE worker = CreateThread(nullptr, kWorkerStackSize, UpdateWorker, command_line, 0, nullptr);
-  serve_window(window, worker);
-
-  WaitForSingleObject(worker, INFINITE);
+  if (worker != nullptr) {
+    serve_window(window, worker);
+    WaitForSingleObject(worker, INFINITE);
+    CloseHandle(worker);
+  }
   DestroyWindow(window);
   return 0;
 }

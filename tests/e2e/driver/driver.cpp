@@ -243,13 +243,15 @@ std::string text_of(HWND window) {
   return std::string(buffer.data(), n > 0 ? static_cast<size_t>(n) : 0);
 }
 
+// The button first: the program changes it last, so texts read after it
+// are at least as new.
 WindowState observe(HWND main) {
   WindowState s;
+  HWND button = GetDlgItem(main, IDOK);
+  s.button_visible = (GetWindowLongA(button, GWL_STYLE) & WS_VISIBLE) != 0;
+  s.button_text = text_of(button);
   s.status = text_of(GetDlgItem(main, 1000));
   s.status2 = text_of(GetDlgItem(main, 1001));
-  HWND button = GetDlgItem(main, IDOK);
-  s.button_text = text_of(button);
-  s.button_visible = (GetWindowLongA(button, GWL_STYLE) & WS_VISIBLE) != 0;
   return s;
 }
 
@@ -542,7 +544,9 @@ bool follow_run(const Options& o, HANDLE process, DWORD pid, HWND* main_out,
     }
     if (f.main != nullptr && f.boxes.empty() && is_final(*last)) {
       // RunState 2 shows the button too, right before the process ends.
-      return alive(process, f.main, 400);
+      if (!alive(process, f.main, 500)) return false;
+      *last = observe(f.main);
+      return true;
     }
     if (WaitForSingleObject(process, 10) == WAIT_OBJECT_0) return false;
   }
@@ -571,11 +575,16 @@ int run(const Options& o) {
   HWND main = nullptr;
   WindowState last;
   bool waiting = follow_run(o, pi.hProcess, pi.dwProcessId, &main, &last);
+  if (waiting && !o.screenshot.empty()) {
+    emit("screenshot", save_screenshot(main, o.screenshot) ? "1" : "0");
+  }
+  // A program that ends on its own ends within moments of showing "OK"; one
+  // that ended only now, under load, still did not wait for OK.
+  if (waiting && WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0) waiting = false;
   emit_state("final.", last);
   emit("waited_for_ok", waiting ? "1" : "0");
   if (waiting) {
     report_geometry(main);
-    if (!o.screenshot.empty()) emit("screenshot", save_screenshot(main, o.screenshot) ? "1" : "0");
     try_close(o.close_methods, pi.hProcess, main);
     if (o.press_ok && IsWindow(main)) {
       PostMessageA(GetDlgItem(main, IDOK), BM_CLICK, 0, 0);
