@@ -325,7 +325,8 @@ void parse_output(const std::string& out, RunResult* r) {
                       sscanf(kv["screen"].c_str(), "%d,%d", &r->screen_width,
                              &r->screen_height) == 2;
   }
-  for (const char* how : {"caption_button", "system_menu", "alt_f4", "wm_close"}) {
+  for (const char* how :
+       {"enter", "escape", "caption_button", "system_menu", "alt_f4", "wm_close"}) {
     if (has(std::string("close.") + how)) r->close_attempts[how] = kv[std::string("close.") + how];
   }
   r->screenshot_saved = flag("screenshot");

@@ -70,7 +70,8 @@ struct Scenario {
   std::string command_line;  // exact bytes; empty: the quoted Wine path of exe
   std::string cwd;           // native folder; empty: the driver's
   std::vector<std::string> answers;  // "ok", "cancel", "close" per message box
-  bool try_close = false;   // caption button, system menu, Alt+F4, WM_CLOSE at the end
+  bool try_close = false;   // at the end: Enter, Esc, caption button, system menu,
+                            // Alt+F4, WM_CLOSE
   std::vector<std::string> close_methods;  // or only these of them, in this order
   bool press_ok = true;     // press OK once the window waits for it
   std::string screenshot_png;  // native path; the final window as PNG

@@ -14,10 +14,12 @@
 //   --hold FILE                      keep FILE open without sharing
 //   --exe PATH --cwd DIR --command-line TEXT    what to start (all hex)
 //   --answer ok|cancel|close         answers for message boxes, in order
-//   --try-close                      at the end: caption button, system menu
-//                                    Close, Alt+F4 and WM_CLOSE, in turn
-//   --close-with METHOD              one of those (caption_button, system_menu,
-//                                    alt_f4, wm_close); repeatable
+//   --try-close                      at the end: Enter, Esc, the caption
+//                                    button, system menu Close, Alt+F4 and
+//                                    WM_CLOSE, in turn
+//   --close-with METHOD              one of those (enter, escape,
+//                                    caption_button, system_menu, alt_f4,
+//                                    wm_close); repeatable
 //   --screenshot FILE.bmp            the final window, 24-bit BMP
 //   --no-ok                          do not press OK; end the process
 //   --timeout MS                     for the whole run (default 30000)
@@ -138,7 +140,8 @@ Options parse_options(int argc, char** argv) {
     else if (a == "--command-line") o.command_line = need_hex(argc, argv, &i);
     else if (a == "--answer") o.answers.push_back(plain());
     else if (a == "--try-close") {
-      o.close_methods = {"caption_button", "system_menu", "alt_f4", "wm_close"};
+      o.close_methods = {"enter", "escape", "caption_button", "system_menu", "alt_f4",
+                         "wm_close"};
     } else if (a == "--close-with") o.close_methods.push_back(plain());
     else if (a == "--no-ok") o.press_ok = false;
     else if (a == "--screenshot") o.screenshot = need_hex(argc, argv, &i);
@@ -452,6 +455,10 @@ std::string close_with(const std::string& method, HANDLE process, HWND main) {
     PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
   } else if (method == "alt_f4") {
     send_keys({{VK_MENU, false}, {VK_F4, false}, {VK_F4, true}, {VK_MENU, true}});
+  } else if (method == "enter" || method == "escape") {
+    // Through a dialog manager these would press OK or cancel the dialog.
+    WORD key = method == "enter" ? VK_RETURN : VK_ESCAPE;
+    send_keys({{key, false}, {key, true}});
   } else {
     PostMessageA(main, WM_CLOSE, 0, 0);
   }
