@@ -2,6 +2,7 @@
 // line or package that cannot be used, the progress window itself, and
 // images built with MAKEEXE.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -349,6 +350,29 @@ TEST_F(MakeImageTest, WhenNoImageCanBeMadeNothingIsLeftBehindAndInputsStayUnchan
     expect_closed_at_once(r);
     EXPECT_FALSE(e2e::file_exists(work_path(c.output))) << "no incomplete image is left";
     EXPECT_EQ(read_or_missing(program_), program_bytes_);
+  }
+}
+
+// Sizes beyond the image's 32-bit fields are refused before the output is
+// created, so an existing output stays as it was. Sparse files keep this
+// cheap: their size is real, their bytes are never written.
+TEST_F(MakeImageTest, SizesOf4GiBAreRefusedBeforeTheOutputIsTouched) {
+  const uint64_t k4GiB = uint64_t{1} << 32;
+  const uint64_t e = program_bytes_.size();
+  const struct {
+    const char* name;
+    uint64_t package_size;
+  } cases[] = {
+      {"package of 4 GiB", k4GiB},
+      {"E + P + 8 is exactly 4 GiB", k4GiB - e - 8},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(e2e::write_file(work_path("huge.krv"), ""));
+    ASSERT_EQ(truncate(work_path("huge.krv").c_str(), static_cast<off_t>(c.package_size)), 0);
+    ASSERT_TRUE(e2e::write_file(work_path("old.exe"), "old image"));
+    expect_closed_at_once(e2e::run_patch(make_image_run("huge.krv", "old.exe")));
+    EXPECT_EQ(read_or_missing(work_path("old.exe")), "old image");
   }
 }
 
