@@ -2,7 +2,6 @@
 #include "corpus.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace {
 
@@ -109,6 +108,12 @@ const char* extension(FileKind kind, uint32_t pick) {
   return "bin";
 }
 
+// Three digits at least: "007".
+std::string padded(uint32_t n) {
+  std::string digits = std::to_string(n);
+  return std::string(digits.size() < 3 ? 3 - digits.size() : 0, '0') + digits;
+}
+
 }  // namespace
 
 const char* kind_name(FileKind kind) {
@@ -140,10 +145,8 @@ std::vector<CorpusFile> plan_corpus(uint64_t total_bytes, uint32_t max_file_byte
     f.size = static_cast<uint32_t>(std::max<uint64_t>(size, 1));
     f.seed = r.next();
     uint32_t index = static_cast<uint32_t>(files.size());
-    char path[32];
-    snprintf(path, sizeof path, "d%03u\\f%03u.%s", index / kFilesPerFolder,
-             index % kFilesPerFolder, extension(f.kind, r.below(4)));
-    f.path = path;
+    f.path = "d" + padded(index / kFilesPerFolder) + "\\f" + padded(index % kFilesPerFolder) +
+             "." + extension(f.kind, r.below(4));
     planned += f.size;
     files.push_back(f);
   }
