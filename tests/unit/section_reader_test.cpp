@@ -257,13 +257,13 @@ TEST(Commands, WholeSections) {
 }
 
 TEST(Commands, CutAtEveryByte) {
-  const std::vector<CommandSpec> specs = {{true, true, 0, "bin\\setup.exe", "/silent"},
+  const std::vector<CommandSpec> records = {{true, true, 0, "bin\\setup.exe", "/silent"},
                                           {false, false, 0, "x", ""},
                                           {true, false, 0x80, "\xEF\xF0\xEE\xE3.exe", "\xE0 b"}};
-  const std::string full = build_commands(specs);
+  const std::string full = build_commands(records);
   std::vector<size_t> record_ends;
   size_t end = 0;
-  for (const CommandSpec& s : specs) {
+  for (const CommandSpec& s : records) {
     end += 1 + s.program.size() + 1 + s.arguments.size() + 1;
     record_ends.push_back(end);
   }
@@ -274,8 +274,8 @@ TEST(Commands, CutAtEveryByte) {
     while (whole < record_ends.size() && record_ends[whole] <= n) ++whole;
     ASSERT_EQ(got.size(), whole) << n;
     for (size_t i = 0; i < whole; ++i) {
-      EXPECT_EQ(got[i].program, specs[i].program) << n;
-      EXPECT_EQ(got[i].arguments, specs[i].arguments) << n;
+      EXPECT_EQ(got[i].program, records[i].program) << n;
+      EXPECT_EQ(got[i].arguments, records[i].arguments) << n;
     }
   }
 }
