@@ -36,12 +36,14 @@ void create_folders(WorkerState* state) {
 
 // Creates the folders on a file's path, outermost first. The folder paths
 // are prefixes of the target, so they fit whenever it does.
-void make_parent_dirs(const WorkerState& state, const std::wstring& relative_path) {
+void make_parent_dirs(WorkerState* state, const std::wstring& relative_path) {
   size_t position = !relative_path.empty() && relative_path[0] == L'\\' ? 1 : 0;
   for (size_t slash = relative_path.find(L'\\', position); slash != std::wstring::npos;
        slash = relative_path.find(L'\\', slash + 1)) {
-    std::wstring folder = state.install_dir + relative_path.substr(position, slash - position);
-    CreateDirectoryW(extended_path(folder).c_str(), nullptr);
+    std::wstring folder = state->install_dir + relative_path.substr(position, slash - position);
+    if (CreateDirectoryW(extended_path(folder).c_str(), nullptr)) {
+      state->report(RunEventKind::kFolderCreated, folder);
+    }
   }
 }
 
@@ -82,7 +84,7 @@ bool replace_file(WorkerState* state, int index, const std::wstring& relative_pa
     report_failure(state, relative_path, ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
-  make_parent_dirs(*state, relative_path);
+  make_parent_dirs(state, relative_path);
 
   // Results ignored: with no present file (or a stale backup in the way)
   // the move fails and the removal clears the target path.

@@ -2,6 +2,7 @@
 // message and the patch-level question: the preconditions of an update.
 #include <windows.h>
 
+#include <climits>
 #include <cstring>
 #include <new>
 
@@ -97,7 +98,9 @@ struct BoxText {
 
 BoxText box_text(std::string_view bytes) {
   size_t length = bytes.size();
-  BoxText text{std::unique_ptr<wchar_t[]>(new (std::nothrow) wchar_t[length + 1]), false};
+  BoxText text{nullptr, false};
+  if (length >= INT_MAX) return text;  // more than the conversion takes
+  text.chars.reset(new (std::nothrow) wchar_t[length + 1]);
   if (text.chars == nullptr) return text;
   int written = length == 0 ? 0
                             : MultiByteToWideChar(1251, 0, bytes.data(), static_cast<int>(length),
