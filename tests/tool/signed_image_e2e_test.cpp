@@ -127,4 +127,19 @@ TEST_F(SignedImageE2eTest, ImagesFromASignedPatchExeSignVerifyAndApply) {
   }
 }
 
+TEST_F(SignedImageE2eTest, ASignedImageWhoseTableIsNoLongerAtTheEndIsRefused) {
+  fs::path signed_image = signed_copy(krvpack_image(e2e::patch_exe(), "PLAIN.EXE"), "S.EXE");
+  std::string bytes = read_file(signed_image);
+  write_file(work("APPENDED.EXE"), bytes + "x");
+  e2e::Scenario s;
+  s.exe = work("APPENDED.EXE").u8string();
+  s.cwd = work_dir_;
+  e2e::RunResult r = e2e::run_patch(s);
+  ASSERT_TRUE(r.ok) << e2e::describe(r);
+  EXPECT_EQ(r.final_state.status, "Usage: PATCH.EXE resource_nm [output_nm MAKEEXE]")
+      << e2e::describe(r);
+  EXPECT_TRUE(r.waited_for_ok);
+  EXPECT_TRUE(r.boxes.empty());
+}
+
 }  // namespace

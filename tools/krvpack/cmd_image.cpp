@@ -141,6 +141,6 @@ int run_image(const std::string& program, const std::string& package, const std:
     return report_failure(error);
   }
   printf("krvpack: wrote %s: %zu bytes (program %zu, package %zu, trailer 8)%s\n", output.c_str(),
-         image.size(), part.size(), package_bytes.size(), sign_command.empty() ? "" : ", then signed");
+         image.size(), part.size(), package_bytes.size(), sign_command.empty() ? "" : ", then the sign command ran");
   return 0;
 }
