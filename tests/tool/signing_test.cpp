@@ -133,7 +133,10 @@ TEST_F(SigningTest, ASignedImageVerifiesListsAndExtractsLikeTheUnsignedOne) {
     EXPECT_EQ(read_file(out / "bin" / "tool.dll"), "a small library");
   }
   RunResult unsigned_verify = run_krvpack({"verify", plain.u8string()});
-  EXPECT_EQ(unsigned_verify.out.find("signed"), std::string::npos) << unsigned_verify.out;
+  EXPECT_NE(unsigned_verify.out.find(plain.u8string() + ": not signed\n"), std::string::npos)
+      << unsigned_verify.out;
+  RunResult package_verify = run_krvpack({"verify", (dir_ / "update.krv").u8string()});
+  EXPECT_EQ(package_verify.out.find("signed"), std::string::npos) << package_verify.out;
 }
 
 TEST_F(SigningTest, OneChangedByteBreaksTheSignature) {
@@ -195,6 +198,23 @@ TEST_F(SigningTest, SignCommandSignsBeforeTheRenameAndItsFailureWritesNothing) {
     EXPECT_EQ(read_file(out), "the image shipped before");
     EXPECT_TRUE(temp_leftovers(dir_).empty());
   }
+}
+
+// As images were built before programs were taken out of their
+// signature: the table sits in the middle, the image still runs.
+TEST_F(SigningTest, AnImageCarryingItsProgramsOwnSignatureVerifiesWithAWarning) {
+  std::vector<uint8_t> image;
+  std::string error;
+  ASSERT_TRUE(make_image(bytes_of(read_file(dir_ / "SIGNED.EXE")), bytes_of(package_), &image, &error))
+      << error;
+  write_file(dir_ / "old-style.exe", std::string(image.begin(), image.end()));
+  RunResult verify = run_krvpack({"verify", (dir_ / "old-style.exe").u8string()});
+  EXPECT_EQ(verify.exit_code, 0) << verify.err;
+  EXPECT_NE(verify.err.find("warning"), std::string::npos) << verify.err;
+  EXPECT_NE(verify.err.find("not at the file's end"), std::string::npos) << verify.err;
+  EXPECT_EQ(verify.out.find("signed"), std::string::npos) << verify.out;
+  std::string log;
+  EXPECT_FALSE(osslsigncode_verifies(signer_, dir_ / "old-style.exe", &log)) << log;
 }
 
 }  // namespace

@@ -200,16 +200,18 @@ int run_verify(const std::string& input) {
   PackageReport report;
   std::string error;
   std::vector<std::string> warnings;
-  std::string signature;
+  SignatureSummary signature;
   bool ok = open_and_describe(input, &opened, &report, &error);
   if (ok && !verify_package(opened, report, &error, &warnings)) {
     error = input + ": " + error;
     ok = false;
   }
-  if (ok && !signature_summary(inspect_signature(file_of(opened)), &signature)) {
-    error = input + ": " + signature;
+  if (ok) signature = summarize_signature(inspect_signature(file_of(opened)));
+  if (ok && signature.fault) {
+    error = input + ": " + signature.line;
     ok = false;
   }
+  if (signature.warning) warnings.push_back(signature.line);
   close_input(&opened);
   if (!ok) return report_failure(error);
   for (const std::string& w : warnings) fprintf(stderr, "krvpack: warning: %s: %s\n", input.c_str(), w.c_str());
@@ -218,6 +220,8 @@ int run_verify(const std::string& input) {
   printf("%s: OK: %s, %zu files, %zu sections\n", input.c_str(),
          report.is_image ? "self-contained image" : "package file", report.entries.size() - sections,
          sections);
-  if (!signature.empty()) printf("%s: %s\n", input.c_str(), signature.c_str());
+  if (!signature.line.empty() && !signature.warning) {
+    printf("%s: %s\n", input.c_str(), signature.line.c_str());
+  }
   return 0;
 }

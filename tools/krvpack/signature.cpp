@@ -16,29 +16,43 @@ SignatureReport inspect_signature(ByteSpan file) {
   return report;
 }
 
-bool signature_summary(const SignatureReport& report, std::string* line) {
-  line->clear();
-  if (report.state == SignatureState::kMisplaced) {
-    *line = "its security directory names a certificate table that is not at the file's end";
-    return false;
+namespace {
+
+std::string digest_text(const SignatureReport& report) {
+  if (report.digest_checked) return "; its " + report.digest_algorithm + " digest matches the file";
+  return report.problem.empty() ? "; its digest is not checked by this build"
+                                : "; its digest is not checked: " + report.problem;
+}
+
+}  // namespace
+
+SignatureSummary summarize_signature(const SignatureReport& report) {
+  SignatureSummary summary;
+  switch (report.state) {
+    case SignatureState::kNotPe:
+      return summary;
+    case SignatureState::kUnsigned:
+      summary.line = "not signed";
+      return summary;
+    case SignatureState::kMisplaced:
+      summary.line = "its security directory names a certificate table that is not at the "
+                     "file's end, so it cannot be signed cleanly (build it again from the program)";
+      summary.warning = true;
+      return summary;
+    case SignatureState::kSigned:
+      break;
   }
-  if (report.state != SignatureState::kSigned) return true;
   if (!report.readable) {
-    *line = "signed, but " + report.problem;
-    return true;
+    summary.line = "signed, but " + report.problem;
+    return summary;
   }
-  *line = "signed by " + (report.signer.empty() ? std::string("an unnamed signer") : report.signer);
+  summary.line = "signed by " + (report.signer.empty() ? std::string("an unnamed signer") : report.signer);
   if (report.digest_checked && !report.digest_matches) {
-    *line += "; the signature's " + report.digest_algorithm +
-             " digest does not match the file: it was changed after signing";
-    return false;
+    summary.line += "; the signature's " + report.digest_algorithm +
+                    " digest does not match the file: it was changed after signing";
+    summary.fault = true;
+    return summary;
   }
-  if (report.digest_checked) {
-    *line += "; its " + report.digest_algorithm + " digest matches the file";
-  } else {
-    *line += report.problem.empty() ? "; its digest is not checked by this build"
-                                    : "; its digest is not checked: " + report.problem;
-  }
-  *line += " (the certificate chain is not checked)";
-  return true;
+  summary.line += digest_text(report) + " (the certificate chain is not checked)";
+  return summary;
 }

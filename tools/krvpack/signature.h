@@ -24,8 +24,15 @@ SignatureReport inspect_signature(ByteSpan file);
 void read_pkcs7_signature(ByteSpan file, const CertificateTable& table, ByteSpan pkcs7,
                           SignatureReport* report);
 
-// One line for krvpack verify ("signed by ..., SHA256 digest matches"), or
-// empty for an unsigned file. False when the signature's digest does not
-// match the file, or its table is misplaced: the file was changed after
-// signing, and the line says so.
-bool signature_summary(const SignatureReport& report, std::string* line);
+// What krvpack verify says about a signature: one line ("signed by ...;
+// its SHA256 digest matches the file", "not signed" for a program or image,
+// nothing for a package file). A fault when the digest does not match (the
+// file was changed after signing); a warning when the security directory
+// names a table that is not at the file's end (the image runs, but no
+// signer can sign it cleanly).
+struct SignatureSummary {
+  std::string line;
+  bool fault = false;
+  bool warning = false;
+};
+SignatureSummary summarize_signature(const SignatureReport& report);
