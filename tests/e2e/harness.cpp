@@ -19,6 +19,7 @@
 #include <sstream>
 
 #include "cp1251.h"
+#include "driver_protocol.h"
 
 extern char** environ;
 
@@ -255,22 +256,13 @@ std::string test_binary_name() {
 
 // ---- driver output ---------------------------------------------------------
 
+namespace key = driver_protocol::key;
+using driver_protocol::hex;
+
 std::string unhex(const std::string& text) {
   std::string bytes;
-  for (size_t i = 0; i + 1 < text.size(); i += 2) {
-    bytes.push_back(static_cast<char>(std::stoi(text.substr(i, 2), nullptr, 16)));
-  }
+  if (!driver_protocol::unhex(text, &bytes)) return "<not hex: " + text + ">";
   return bytes;
-}
-
-std::string hex(const std::string& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += kDigits[c >> 4];
-    out += kDigits[c & 15];
-  }
-  return out;
 }
 
 void read_snapshot(const std::map<std::string, std::string>& kv, const std::string& prefix,
@@ -279,10 +271,10 @@ void read_snapshot(const std::map<std::string, std::string>& kv, const std::stri
     auto it = kv.find(prefix + k);
     return it == kv.end() ? std::string() : it->second;
   };
-  s->status = unhex(get("status"));
-  s->status2 = unhex(get("status2"));
-  s->button_visible = get("button_visible") == "1";
-  s->button_text = unhex(get("button_text"));
+  s->status = unhex(get(key::kStatus));
+  s->status2 = unhex(get(key::kStatus2));
+  s->button_visible = get(key::kButtonVisible) == "1";
+  s->button_text = unhex(get(key::kButtonText));
 }
 
 void parse_output(const std::string& out, RunResult* r) {
@@ -296,47 +288,61 @@ void parse_output(const std::string& out, RunResult* r) {
   }
   auto has = [&](const std::string& k) { return kv.count(k) != 0; };
   auto flag = [&](const std::string& k) { return has(k) && kv[k] == "1"; };
-  r->ok = flag("started") && !has("error");
-  if (has("error")) r->error = "driver: " + kv["error"];
-  if (has("exit_code")) r->exit_code = std::stoll(kv["exit_code"]);
-  r->timed_out = flag("timeout");
-  r->waited_for_ok = flag("waited_for_ok");
-  r->closed_by_itself = flag("closed_by_itself");
-  r->ended_after_ok = flag("ended_after_ok");
-  r->first_seen = has("first.status");
-  read_snapshot(kv, "first.", &r->first);
-  read_snapshot(kv, "final.", &r->final_state);
-  for (int i = 0; has("box." + std::to_string(i) + ".caption"); ++i) {
-    std::string p = "box." + std::to_string(i) + ".";
+  auto numbered = [](const char* prefix, int i) { return prefix + std::to_string(i) + "."; };
+  r->ok = flag(key::kStarted) && !has(key::kError);
+  if (has(key::kError)) r->error = "driver: " + kv[key::kError];
+  if (has(key::kExitCode)) r->exit_code = std::stoll(kv[key::kExitCode]);
+  r->timed_out = flag(key::kTimeout);
+  r->waited_for = kv[key::kWaitedFor];
+  r->terminated = flag(key::kTerminated);
+  if (has(key::kOkPresses)) r->ok_presses = std::stoi(kv[key::kOkPresses]);
+  r->waited_for_ok = flag(key::kWaitedForOk);
+  r->closed_by_itself = flag(key::kClosedByItself);
+  r->ended_after_ok = flag(key::kEndedAfterOk);
+  r->first_seen = has(std::string(key::kFirst) + key::kStatus);
+  read_snapshot(kv, key::kFirst, &r->first);
+  read_snapshot(kv, key::kFinal, &r->final_state);
+  for (int i = 0; has(numbered(key::kSeen, i) + key::kStatus); ++i) {
+    WindowSnapshot s;
+    read_snapshot(kv, numbered(key::kSeen, i), &s);
+    r->seen.push_back(s);
+  }
+  for (int i = 0; has(numbered(key::kBox, i) + key::kCaption); ++i) {
+    std::string p = numbered(key::kBox, i);
     MessageBoxSeen box;
-    box.caption = unhex(kv[p + "caption"]);
-    box.text = unhex(kv[p + "text"]);
-    box.icon = kv[p + "icon"];
-    box.buttons = kv[p + "buttons"];
-    box.answer = kv[p + "answer"];
-    box.owned_by_window = flag(p + "owned_by_window");
-    box.unexpected = flag(p + "unexpected");
-    read_snapshot(kv, p + "main.", &box.window);
+    box.caption = unhex(kv[p + key::kCaption]);
+    box.text = unhex(kv[p + key::kText]);
+    box.icon = kv[p + key::kIcon];
+    box.buttons = kv[p + key::kButtons];
+    box.answer = kv[p + key::kAnswer];
+    box.owned_by_window = flag(p + key::kOwnedByWindow);
+    box.unexpected = flag(p + key::kUnexpected);
+    box.closed = flag(p + key::kClosed);
+    read_snapshot(kv, p + key::kMain, &box.window);
     r->boxes.push_back(box);
   }
-  if (has("window_rect") && has("screen")) {
-    r->has_geometry = sscanf(kv["window_rect"].c_str(), "%d,%d,%d,%d", &r->left, &r->top,
+  for (int i = 0; has(numbered(key::kStray, i) + key::kClass); ++i) {
+    std::string p = numbered(key::kStray, i);
+    r->strays.push_back(kv[p + key::kClass] + " \"" + cp1251_to_utf8(unhex(kv[p + key::kCaption])) +
+                        "\" owner " + kv[p + key::kOwner]);
+  }
+  if (has(key::kWindowRect) && has(key::kScreen)) {
+    r->has_geometry = sscanf(kv[key::kWindowRect].c_str(), "%d,%d,%d,%d", &r->left, &r->top,
                              &r->right, &r->bottom) == 4 &&
-                      sscanf(kv["screen"].c_str(), "%d,%d", &r->screen_width,
+                      sscanf(kv[key::kScreen].c_str(), "%d,%d", &r->screen_width,
                              &r->screen_height) == 2;
   }
-  for (const char* how :
-       {"enter", "escape", "caption_button", "system_menu", "alt_f4", "wm_close"}) {
-    if (has(std::string("close.") + how)) r->close_attempts[how] = kv[std::string("close.") + how];
+  for (const char* how : driver_protocol::kCloseMethods) {
+    if (has(key::kClose + std::string(how))) r->close_attempts[how] = kv[key::kClose + std::string(how)];
   }
-  r->screenshot_saved = flag("screenshot");
-  for (int i = 0; has("reg." + std::to_string(i) + ".found"); ++i) {
-    std::string p = "reg." + std::to_string(i) + ".";
+  r->screenshot_saved = flag(key::kScreenshot);
+  for (int i = 0; has(numbered(key::kReg, i) + key::kFound); ++i) {
+    std::string p = numbered(key::kReg, i);
     RegistryValue v;
-    v.found = flag(p + "found");
+    v.found = flag(p + key::kFound);
     if (v.found) {
-      v.type = static_cast<uint32_t>(std::stoul(kv[p + "type"]));
-      v.data = unhex(kv[p + "data"]);
+      v.type = static_cast<uint32_t>(std::stoul(kv[p + key::kType]));
+      v.data = unhex(kv[p + key::kData]);
     }
     r->reads.push_back(v);
   }
@@ -372,6 +378,11 @@ std::vector<std::string> driver_arguments(const Scenario& s, const std::string& 
   if (s.try_close) a.push_back("--try-close");
   for (const std::string& m : s.close_methods) a.insert(a.end(), {"--close-with", m});
   if (!s.press_ok) a.push_back("--no-ok");
+  if (s.expected_end == End::kWaitsForOk) {
+    a.insert(a.end(), {"--expect", driver_protocol::expect::kWaitsForOk});
+  } else if (s.expected_end == End::kClosesByItself) {
+    a.insert(a.end(), {"--expect", driver_protocol::expect::kClosesByItself});
+  }
   if (!bmp.empty()) a.insert(a.end(), {"--screenshot", hex(wine_path(bmp))});
   a.insert(a.end(), {"--timeout", std::to_string(s.timeout_ms)});
   return a;
@@ -466,9 +477,12 @@ RunResult run_patch(const Scenario& scenario) {
     return result;
   }
   std::string bmp = scenario.screenshot_png.empty() ? "" : scenario.screenshot_png + ".bmp";
-  ProcessResult p = run_process(driver_arguments(scenario, bmp), scenario.timeout_ms + 30000,
+  // Each condition the driver awaits has its own deadline; this one only
+  // guards against a driver that hangs itself.
+  ProcessResult p = run_process(driver_arguments(scenario, bmp), scenario.timeout_ms * 10 + 60000,
                                 false);
   result.output = p.out;
+  result.expected_end = scenario.expected_end;
   parse_output(p.out, &result);
   if (p.timed_out) result.error += " driver.exe did not end in time";
   if (!p.ran) result.error += " driver.exe could not be run";
@@ -478,11 +492,81 @@ RunResult run_patch(const Scenario& scenario) {
     result.screenshot_saved = c.ran && WIFEXITED(c.status) && WEXITSTATUS(c.status) == 0;
     unlink(bmp.c_str());
   }
+  // KRV_E2E_TRACE=1: every run's account on stderr, for looking at passing runs too.
+  const char* trace = getenv("KRV_E2E_TRACE");
+  if (trace != nullptr && *trace == '1') fprintf(stderr, "%s\n", describe(result).c_str());
+  if (!result.ok || result.timed_out || !ended_as_expected(result)) {
+    ADD_FAILURE() << "the run did not end as expected\n" << describe(result);
+  }
   return result;
 }
 
+bool ended_as_expected(const RunResult& r) {
+  switch (r.expected_end) {
+    case End::kWaitsForOk:
+      return r.waited_for_ok && !r.closed_by_itself;
+    case End::kClosesByItself:
+      return r.closed_by_itself && !r.waited_for_ok;
+    case End::kUnstated:
+      break;
+  }
+  return true;
+}
+
+namespace {
+
+const char* end_name(End end) {
+  switch (end) {
+    case End::kWaitsForOk:
+      return "waits for OK";
+    case End::kClosesByItself:
+      return "closes by itself";
+    case End::kUnstated:
+      break;
+  }
+  return "not stated";
+}
+
+std::string shown(const std::string& cp1251_bytes) {
+  std::string text = cp1251_to_utf8(cp1251_bytes), out;
+  for (char c : text) {
+    if (c == '\r') out += "\\r";
+    else if (c == '\n') out += "\\n";
+    else out += c;
+  }
+  return "\"" + out + "\"";
+}
+
+std::string shown(const WindowSnapshot& s) {
+  return "status " + shown(s.status) + ", status2 " + shown(s.status2) + ", button " +
+         (s.button_visible ? "visible " : "hidden ") + shown(s.button_text);
+}
+
+}  // namespace
+
 std::string describe(const RunResult& r) {
-  return "error: " + r.error + "\ndriver output:\n" + r.output;
+  std::ostringstream out;
+  out << "expected end: " << end_name(r.expected_end) << "; seen: "
+      << (r.waited_for_ok ? "waited for OK" : r.closed_by_itself ? "closed by itself" : "neither")
+      << (r.ended_after_ok ? ", ended after OK" : "") << "; exit code " << r.exit_code
+      << (r.terminated ? " (ended by the driver)" : "") << "; OK pressed " << r.ok_presses
+      << " times\n";
+  if (!r.error.empty()) out << "error: " << r.error << "\n";
+  if (r.timed_out) out << "timed out waiting for " << r.waited_for << "\n";
+  out << "window states seen, in order:\n";
+  for (size_t i = 0; i < r.seen.size(); ++i) out << "  [" << i << "] " << shown(r.seen[i]) << "\n";
+  out << "final: " << shown(r.final_state) << "\n";
+  for (size_t i = 0; i < r.boxes.size(); ++i) {
+    const MessageBoxSeen& b = r.boxes[i];
+    out << "box " << i << ": caption " << shown(b.caption) << ", text " << shown(b.text)
+        << ", icon " << b.icon << ", buttons " << b.buttons << ", answered " << b.answer
+        << (b.unexpected ? " (unexpected)" : "") << (b.owned_by_window ? "" : ", not owned")
+        << (b.closed ? ", closed" : ", did not close") << "; window: " << shown(b.window)
+        << "\n";
+  }
+  for (const std::string& stray : r.strays) out << "other window: " << stray << "\n";
+  out << "driver output:\n" << r.output;
+  return out.str();
 }
 
 // ---- files ---------------------------------------------------------------

@@ -14,7 +14,9 @@
 //     e2e::reg_set_dword(&s, "SOFTWARE\\Korvinda", "Level", 3);
 //     e2e::reg_read(&s, "SOFTWARE\\Korvinda", "Level");
 //     s.answers = {"ok"};                              // message boxes, in order
-//     e2e::RunResult r = e2e::run_patch(s);
+//     s.expected_end = e2e::End::kWaitsForOk;          // or kClosesByItself
+//     e2e::RunResult r = e2e::run_patch(s);            // fails the test, with all it
+//                                                      // saw, if the run ends otherwise
 //     ASSERT_TRUE(r.ok) << r.error;                    // driver ran, PATCH.EXE started
 //     EXPECT_EQ(r.exit_code, 0);
 //     EXPECT_TRUE(r.waited_for_ok);                    // RunState 1; false: closed by itself
@@ -27,6 +29,11 @@
 // converts a UTF-8 literal. Registry keys are below HKEY_LOCAL_MACHINE, in
 // the 32-bit view unless Scenario::registry_view is 64. Files are written
 // natively; Wine sees a native path P as wine_path(P) ("Z:\..." form).
+//
+// The driver decides from evidence, never from elapsed time: it waits for
+// conditions (the window showing OK, the process ending, a box closing),
+// each with a deadline of Scenario::timeout_ms counted from the last change
+// it saw, and reports a passed deadline with the condition it waited for.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -65,6 +72,10 @@ struct RegistryRead {
   std::string key, name;
 };
 
+// How a run ends: the window waits for OK (RunState 1), or the process ends
+// without anybody pressing anything (RunState 2).
+enum class End { kUnstated, kWaitsForOk, kClosesByItself };
+
 struct Scenario {
   std::string exe;           // native path of the program to start
   std::string command_line;  // exact bytes; empty: the quoted Wine path of exe
@@ -79,7 +90,10 @@ struct Scenario {
   int registry_view = 32;
   std::vector<RegistryStep> registry_setup;  // applied in order before the start
   std::vector<RegistryRead> registry_reads;  // read after the process ended
-  int timeout_ms = 20000;
+  // What the run must end in; run_patch fails the test otherwise. Unstated:
+  // the driver treats the run as one that waits for OK, but nothing is checked.
+  End expected_end = End::kUnstated;
+  int timeout_ms = 30000;  // deadline of each awaited condition
 };
 
 // PATCH.EXE of the Windows build with the given arguments after its quoted
@@ -106,6 +120,7 @@ struct WindowSnapshot {
 };
 
 struct MessageBoxSeen {
+  bool closed = false;      // went away after the answer
   std::string caption, text;  // bytes
   std::string icon;     // information, exclamation, question, error, none, other
   std::string buttons;  // e.g. "ok,cancel"
@@ -125,15 +140,21 @@ struct RunResult {
   bool ok = false;      // the driver ran and started the program
   std::string error;    // why not, or the driver's own error
   std::string output;   // the driver's raw output, for failure messages
+  End expected_end = End::kUnstated;
   int64_t exit_code = -1;
   bool timed_out = false;
+  std::string waited_for;        // the condition whose deadline passed
+  bool terminated = false;       // the driver had to end the process
+  int ok_presses = 0;
   bool waited_for_ok = false;    // the window stayed open with "OK" (RunState 1)
   bool closed_by_itself = false; // the process ended without OK (RunState 2)
   bool ended_after_ok = false;   // pressing OK ended the process
   bool first_seen = false;
   WindowSnapshot first;          // the window when the driver first saw it (it may
                                  // be before the button was hidden)
-  WindowSnapshot final_state;    // the last state seen
+  WindowSnapshot final_state;    // the last state read while the window provably
+                                 // existed (before and after the read)
+  std::vector<WindowSnapshot> seen;  // every state read, in order, changes only
   std::vector<MessageBoxSeen> boxes;
   bool has_geometry = false;
   int left = 0, top = 0, right = 0, bottom = 0;  // window rectangle
@@ -141,12 +162,17 @@ struct RunResult {
   std::map<std::string, std::string> close_attempts;  // how -> "stayed" / "closed"
   bool screenshot_saved = false;
   std::vector<RegistryValue> reads;  // in the order of registry_reads
+  std::vector<std::string> strays;   // other windows of the process: class, caption
 };
 
 RunResult run_patch(const Scenario& scenario);
 
-// Readable form of a result for assertion messages.
+// Readable form of a result for assertion messages: how it ended, every
+// state of the window, the boxes, other windows, then the raw output.
 std::string describe(const RunResult& result);
+
+// True when the run ended as the scenario expected (always when unstated).
+bool ended_as_expected(const RunResult& result);
 
 // ---- files -----------------------------------------------------------------
 

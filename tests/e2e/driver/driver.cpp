@@ -1,9 +1,12 @@
 // driver.exe: runs PATCH.EXE and uses its window as a person would, for the
-// end-to-end tests. Runs under Wine (or Windows) as a console program.
+// end-to-end tests and the demo. Runs under Wine (or Windows) as a console
+// program.
 //
 // Every text argument is hex of its bytes (the Windows-1251 bytes the
 // program sees); every text in the output is hex too, so nothing is lost to
-// code-page conversions. Options, applied in this order:
+// code-page conversions. Texts of windows are read as UTF-16 and converted
+// to code page 1251, so ANSI and Unicode windows read alike. Options,
+// applied in this order:
 //
 //   --reg-view 32|64                 registry view for the steps below (32)
 //   --reg-delete-key KEY             delete KEY below HKLM with its subkeys
@@ -14,6 +17,8 @@
 //   --hold FILE                      keep FILE open without sharing
 //   --exe PATH --cwd DIR --command-line TEXT    what to start (all hex)
 //   --answer ok|cancel|close         answers for message boxes, in order
+//   --expect waits_for_ok|closes_by_itself      how the run should end;
+//                                    without it: as waits_for_ok
 //   --try-close                      at the end: Enter, Esc, the caption
 //                                    button, system menu Close, Alt+F4 and
 //                                    WM_CLOSE, in turn
@@ -22,13 +27,16 @@
 //                                    wm_close); repeatable
 //   --screenshot FILE.bmp            the final window, 24-bit BMP
 //   --no-ok                          do not press OK; end the process
-//   --timeout MS                     for the whole run (default 30000)
+//   --timeout MS                     deadline of each awaited condition
+//                                    (default 30000)
 //   --reg-read KEY NAME              read back after the run (repeatable)
 //
-// Output on stdout, one "key=value" line each: started, first.*, box.N.*,
-// final.*, window_rect, screen, close.*, closed_by_itself, waited_for_ok,
-// exit_code, reg.N.*, error.
+// Nothing is decided from elapsed time: every wait is polling for a
+// condition with a deadline, and a deadline that passes is reported as a
+// timeout naming the condition. Output on stdout, one "key=value" line
+// each; the keys are listed in driver_protocol.h.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -36,6 +44,8 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "driver_protocol.h"
 
 namespace {
 
@@ -63,36 +73,21 @@ struct Options {
   bool press_ok = true;
   std::string screenshot;
   DWORD timeout_ms = 30000;
+  std::string expect;  // empty: as waits_for_ok
 };
 
 struct WindowState {
   std::string status, status2, button_text;
   bool button_visible = false;
+  bool operator==(const WindowState& o) const {
+    return status == o.status && status2 == o.status2 && button_text == o.button_text &&
+           button_visible == o.button_visible;
+  }
+  bool operator!=(const WindowState& o) const { return !(*this == o); }
 };
 
-std::string hex(const std::string& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += kDigits[c >> 4];
-    out += kDigits[c & 15];
-  }
-  return out;
-}
-
-bool unhex(const char* text, std::string* bytes) {
-  bytes->clear();
-  size_t n = strlen(text);
-  if (n % 2 != 0) return false;
-  for (size_t i = 0; i < n; i += 2) {
-    char pair[3] = {text[i], text[i + 1], 0};
-    char* end = nullptr;
-    long v = strtol(pair, &end, 16);
-    if (end != pair + 2) return false;
-    bytes->push_back(static_cast<char>(v));
-  }
-  return true;
-}
+using driver_protocol::hex;
+namespace key = driver_protocol::key;
 
 void emit(const std::string& key, const std::string& value) {
   printf("%s=%s\n", key.c_str(), value.c_str());
@@ -100,14 +95,14 @@ void emit(const std::string& key, const std::string& value) {
 }
 
 [[noreturn]] void fail(const std::string& why) {
-  emit("error", why);
+  emit(key::kError, why);
   exit(2);
 }
 
 std::string need_hex(int argc, char** argv, int* i) {
   if (*i + 1 >= argc) fail(std::string("missing value after ") + argv[*i]);
   std::string bytes;
-  if (!unhex(argv[++*i], &bytes)) fail(std::string("not hex: ") + argv[*i]);
+  if (!driver_protocol::unhex(argv[++*i], &bytes)) fail(std::string("not hex: ") + argv[*i]);
   return bytes;
 }
 
@@ -139,9 +134,10 @@ Options parse_options(int argc, char** argv) {
     else if (a == "--cwd") o.cwd = need_hex(argc, argv, &i);
     else if (a == "--command-line") o.command_line = need_hex(argc, argv, &i);
     else if (a == "--answer") o.answers.push_back(plain());
+    else if (a == "--expect") o.expect = plain();
     else if (a == "--try-close") {
-      o.close_methods = {"enter", "escape", "caption_button", "system_menu", "alt_f4",
-                         "wm_close"};
+      o.close_methods.assign(std::begin(driver_protocol::kCloseMethods),
+                             std::end(driver_protocol::kCloseMethods));
     } else if (a == "--close-with") o.close_methods.push_back(plain());
     else if (a == "--no-ok") o.press_ok = false;
     else if (a == "--screenshot") o.screenshot = need_hex(argc, argv, &i);
@@ -197,7 +193,7 @@ void run_reg_step(const Options& o, const RegStep& s, int index) {
 }
 
 void read_back(const Options& o, const RegStep& s, int index) {
-  std::string tag = "reg." + std::to_string(index) + ".";
+  std::string tag = key::kReg + std::to_string(index) + ".";
   HKEY key = nullptr;
   LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, s.key.c_str(), 0, KEY_QUERY_VALUE | o.view, &key);
   DWORD type = 0;
@@ -205,64 +201,155 @@ void read_back(const Options& o, const RegStep& s, int index) {
   DWORD size = static_cast<DWORD>(data.size());
   if (rc == ERROR_SUCCESS) rc = RegQueryValueExA(key, s.name.c_str(), nullptr, &type, data.data(), &size);
   if (key != nullptr) RegCloseKey(key);
-  emit(tag + "found", rc == ERROR_SUCCESS ? "1" : "0");
+  emit(tag + key::kFound, rc == ERROR_SUCCESS ? "1" : "0");
   if (rc != ERROR_SUCCESS) return;
-  emit(tag + "type", std::to_string(type));
-  emit(tag + "data", hex(std::string(reinterpret_cast<const char*>(data.data()), size)));
+  emit(tag + key::kType, std::to_string(type));
+  emit(tag + key::kData, hex(std::string(reinterpret_cast<const char*>(data.data()), size)));
+}
+
+// ---- waiting -----------------------------------------------------------------
+
+// A deadline for one awaited condition.
+class Deadline {
+ public:
+  explicit Deadline(DWORD ms) : start_(GetTickCount()), ms_(ms) {}
+  bool passed() const { return GetTickCount() - start_ >= ms_; }
+  void restart() { start_ = GetTickCount(); }
+
+ private:
+  DWORD start_;
+  DWORD ms_;
+};
+
+bool has_ended(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_OBJECT_0; }
+
+// The pause between two looks at a condition; ends early when the process does.
+void poll_pause(HANDLE process) { WaitForSingleObject(process, 15); }
+
+void report_timeout(const std::string& condition) {
+  emit(key::kTimeout, "1");
+  emit(key::kWaitedFor, condition);
+}
+
+// ---- reading windows of another process ------------------------------------
+
+constexpr UINT kSendTimeoutMs = 5000;
+
+// The window's text as code page 1251 bytes. False when the window did not
+// answer (gone, or busy beyond the timeout): never an empty text instead.
+bool read_text(HWND window, std::string* text) {
+  std::vector<wchar_t> buffer(70000);
+  DWORD_PTR copied = 0;
+  SetLastError(0);
+  if (!IsWindow(window) ||
+      SendMessageTimeoutW(window, WM_GETTEXT, buffer.size(),
+                          reinterpret_cast<LPARAM>(buffer.data()), SMTO_NORMAL, kSendTimeoutMs,
+                          &copied) == 0) {
+    return false;
+  }
+  int length = static_cast<int>(copied < buffer.size() ? copied : buffer.size() - 1);
+  text->clear();
+  if (length == 0) return true;
+  int bytes = WideCharToMultiByte(1251, 0, buffer.data(), length, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return false;
+  text->resize(static_cast<size_t>(bytes));
+  WideCharToMultiByte(1251, 0, buffer.data(), length, &(*text)[0], bytes, nullptr, nullptr);
+  return true;
+}
+
+bool has_style(HWND window, LONG style) {
+  return (GetWindowLongW(window, GWL_STYLE) & style) != 0;
+}
+
+std::string class_of(HWND window) {
+  wchar_t name[128] = {};
+  int n = GetClassNameW(window, name, 128);
+  std::string out;
+  for (int i = 0; i < n; ++i) out += name[i] < 128 ? static_cast<char>(name[i]) : '?';
+  return out;
+}
+
+// A snapshot of the progress window, valid only if the window existed before
+// and after it and every text was read. The button first: the program
+// changes it last, so texts read after it are at least as new.
+bool take_snapshot(HWND main, WindowState* s) {
+  if (!IsWindow(main)) return false;
+  HWND button = GetDlgItem(main, IDOK);
+  HWND status = GetDlgItem(main, 1000);
+  HWND status2 = GetDlgItem(main, 1001);
+  if (button == nullptr || status == nullptr || status2 == nullptr) return false;
+  WindowState read;
+  read.button_visible = has_style(button, WS_VISIBLE);
+  bool ok = read_text(button, &read.button_text) && read_text(status, &read.status) &&
+            read_text(status2, &read.status2);
+  if (!ok || !IsWindow(main) || !IsWindow(button)) return false;
+  *s = read;
+  return true;
+}
+
+void emit_state(const std::string& prefix, const WindowState& s) {
+  emit(prefix + key::kStatus, hex(s.status));
+  emit(prefix + key::kStatus2, hex(s.status2));
+  emit(prefix + key::kButtonVisible, s.button_visible ? "1" : "0");
+  emit(prefix + key::kButtonText, hex(s.button_text));
 }
 
 // ---- windows of the process ---------------------------------------------
 
 struct Found {
   DWORD pid;
-  HWND main;
-  std::vector<HWND> boxes;
+  HWND known_main;
+  HWND main = nullptr;
+  std::vector<HWND> boxes;   // visible dialogs owned by the progress window
+  std::vector<HWND> others;  // any other visible window of the process
 };
+
+bool is_progress_window(HWND window) {
+  return GetDlgItem(window, 1000) != nullptr && GetDlgItem(window, 1001) != nullptr &&
+         GetDlgItem(window, IDOK) != nullptr;
+}
 
 BOOL CALLBACK collect_window(HWND window, LPARAM param) {
   Found* found = reinterpret_cast<Found*>(param);
   DWORD pid = 0;
   GetWindowThreadProcessId(window, &pid);
   if (pid != found->pid || !IsWindowVisible(window)) return TRUE;
-  if (GetDlgItem(window, 1000) != nullptr && GetDlgItem(window, 1001) != nullptr) {
+  if (found->main == nullptr && is_progress_window(window)) {
     found->main = window;
   } else {
-    found->boxes.push_back(window);
+    found->others.push_back(window);
   }
   return TRUE;
 }
 
-Found find_windows(DWORD pid) {
-  Found found{pid, nullptr, {}};
+Found find_windows(DWORD pid, HWND known_main) {
+  Found found{pid, known_main, nullptr, {}, {}};
   EnumWindows(collect_window, reinterpret_cast<LPARAM>(&found));
+  if (known_main != nullptr && IsWindow(known_main)) found.main = known_main;
+  std::vector<HWND> others;
+  for (HWND w : found.others) {
+    if (w == found.main) continue;
+    bool box = found.main != nullptr && class_of(w) == "#32770" &&
+               GetWindow(w, GW_OWNER) == found.main;
+    (box ? found.boxes : others).push_back(w);
+  }
+  found.others = others;
   return found;
 }
 
-// Texts of windows of another process are read without sending messages,
-// so a busy PATCH.EXE cannot block the driver.
-std::string text_of(HWND window) {
-  std::vector<char> buffer(70000);
-  int n = GetWindowTextA(window, buffer.data(), static_cast<int>(buffer.size()));
-  return std::string(buffer.data(), n > 0 ? static_cast<size_t>(n) : 0);
-}
-
-// The button first: the program changes it last, so texts read after it
-// are at least as new.
-WindowState observe(HWND main) {
-  WindowState s;
-  HWND button = GetDlgItem(main, IDOK);
-  s.button_visible = (GetWindowLongA(button, GWL_STYLE) & WS_VISIBLE) != 0;
-  s.button_text = text_of(button);
-  s.status = text_of(GetDlgItem(main, 1000));
-  s.status2 = text_of(GetDlgItem(main, 1001));
-  return s;
-}
-
-void emit_state(const std::string& prefix, const WindowState& s) {
-  emit(prefix + "status", hex(s.status));
-  emit(prefix + "status2", hex(s.status2));
-  emit(prefix + "button_visible", s.button_visible ? "1" : "0");
-  emit(prefix + "button_text", hex(s.button_text));
+// Threads of the process other than the one that owns its window: the
+// worker, which publishes how the run ends right before it ends.
+int other_threads(DWORD pid, DWORD window_thread) {
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snap == INVALID_HANDLE_VALUE) return -1;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  int count = 0;
+  for (BOOL more = Thread32First(snap, &entry); more; more = Thread32Next(snap, &entry)) {
+    if (entry.th32OwnerProcessID == pid && entry.th32ThreadID != window_thread) ++count;
+  }
+  CloseHandle(snap);
+  return count;
 }
 
 // ---- message boxes --------------------------------------------------------
@@ -305,7 +392,7 @@ std::vector<uint32_t> pixels_of(HDC source, int x, int y, int w, int h, HICON ic
 // Icon handles belong to the process that loaded them, so the box's icon is
 // recognised by its picture: the control as shown on the screen against each
 // standard icon drawn here. Only the icon's opaque pixels (the same over
-// black and over white) are compared.
+// black and over white) are compared. "other" also while it is not painted.
 std::string icon_kind(HWND icon_control) {
   if (icon_control == nullptr) return "none";
   RECT r{};
@@ -315,12 +402,12 @@ std::string icon_kind(HWND icon_control) {
   HDC screen = GetDC(nullptr);
   std::vector<uint32_t> shown = pixels_of(screen, r.left, r.top, w, h, nullptr, 0);
   ReleaseDC(nullptr, screen);
-  const std::pair<const char*, LPCSTR> kStandard[] = {{"information", IDI_INFORMATION},
-                                                      {"exclamation", IDI_EXCLAMATION},
-                                                      {"question", IDI_QUESTION},
-                                                      {"error", IDI_HAND}};
+  const std::pair<const char*, WORD> kStandard[] = {{"information", 32516},  // IDI_INFORMATION
+                                                    {"exclamation", 32515},  // IDI_EXCLAMATION
+                                                    {"question", 32514},     // IDI_QUESTION
+                                                    {"error", 32513}};       // IDI_HAND
   for (const auto& [name, id] : kStandard) {
-    HICON icon = LoadIconA(nullptr, id);
+    HICON icon = LoadIconW(nullptr, MAKEINTRESOURCEW(id));
     std::vector<uint32_t> on_black = pixels_of(nullptr, 0, 0, w, h, icon, RGB(0, 0, 0));
     std::vector<uint32_t> on_white = pixels_of(nullptr, 0, 0, w, h, icon, RGB(255, 255, 255));
     size_t opaque = 0, differ = 0;
@@ -335,6 +422,7 @@ std::string icon_kind(HWND icon_control) {
 }
 
 struct BoxParts {
+  bool ok = true;  // every text was read
   std::string text;
   HWND icon = nullptr;  // the static control that shows the icon
   std::string buttons;
@@ -342,18 +430,18 @@ struct BoxParts {
 
 BOOL CALLBACK collect_part(HWND child, LPARAM param) {
   BoxParts* parts = reinterpret_cast<BoxParts*>(param);
-  char cls[64] = {};
-  GetClassNameA(child, cls, sizeof cls);
-  LONG style = GetWindowLongA(child, GWL_STYLE);
+  std::string cls = class_of(child);
+  LONG style = GetWindowLongW(child, GWL_STYLE);
   if ((style & WS_VISIBLE) == 0) return TRUE;
-  if (lstrcmpiA(cls, "Static") == 0) {
+  if (lstrcmpiA(cls.c_str(), "Static") == 0) {
     if ((style & SS_TYPEMASK) == SS_ICON) {
       parts->icon = child;
     } else {
-      std::string t = text_of(child);
+      std::string t;
+      parts->ok = read_text(child, &t) && parts->ok;
       if (!t.empty()) parts->text = t;
     }
-  } else if (lstrcmpiA(cls, "Button") == 0) {
+  } else if (lstrcmpiA(cls.c_str(), "Button") == 0) {
     static const char* const kNames[] = {"", "ok", "cancel", "abort", "retry", "ignore", "yes", "no"};
     int id = GetDlgCtrlID(child);
     std::string name = id >= 1 && id <= 7 ? kNames[id] : std::to_string(id);
@@ -364,46 +452,74 @@ BOOL CALLBACK collect_part(HWND child, LPARAM param) {
 
 void answer_box(HWND box, const std::string& answer) {
   if (answer == "ok") {
-    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
   } else if (answer == "cancel") {
-    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
   } else {
-    PostMessageA(box, WM_SYSCOMMAND, SC_CLOSE, 0);
+    PostMessageW(box, WM_SYSCOMMAND, SC_CLOSE, 0);
   }
 }
 
-void handle_box(HWND box, HWND main, const Options& o, int index) {
-  std::string tag = "box." + std::to_string(index) + ".";
-  // Give the box a moment to finish laying out its controls.
-  Sleep(50);
+// Reads a box (visible, so laid out), answers it and waits until it has
+// gone. Every read is repeated until it succeeds or its deadline passes.
+// False when a deadline passed.
+bool handle_box(HWND box, HWND main, HANDLE process, const Options& o, int index) {
+  std::string tag = key::kBox + std::to_string(index) + ".";
   BoxParts parts;
-  EnumChildWindows(box, collect_part, reinterpret_cast<LPARAM>(&parts));
-  emit(tag + "caption", hex(text_of(box)));
-  emit(tag + "text", hex(parts.text));
-  // The box may not have painted its icon yet.
+  std::string caption;
+  Deadline read_deadline(o.timeout_ms);
+  for (;;) {
+    parts = BoxParts{};
+    EnumChildWindows(box, collect_part, reinterpret_cast<LPARAM>(&parts));
+    if (parts.ok && read_text(box, &caption)) break;
+    if (read_deadline.passed() || has_ended(process)) {
+      report_timeout("the texts of message box " + std::to_string(index));
+      return false;
+    }
+    poll_pause(process);
+  }
+  emit(tag + key::kCaption, hex(caption));
+  emit(tag + key::kText, hex(parts.text));
+  // The icon is recognised once the box has painted it.
+  Deadline icon_deadline(o.timeout_ms);
   std::string icon = icon_kind(parts.icon);
-  for (int i = 0; i < 20 && icon == "other"; ++i) {
-    Sleep(25);
+  while (icon == "other" && !icon_deadline.passed() && !has_ended(process)) {
+    poll_pause(process);
     icon = icon_kind(parts.icon);
   }
-  emit(tag + "icon", icon);
-  emit(tag + "buttons", parts.buttons);
-  emit(tag + "owned_by_window", GetWindow(box, GW_OWNER) == main && main ? "1" : "0");
-  if (main != nullptr) emit_state(tag + "main.", observe(main));
+  emit(tag + key::kIcon, icon);
+  emit(tag + key::kButtons, parts.buttons);
+  emit(tag + key::kOwnedByWindow, GetWindow(box, GW_OWNER) == main ? "1" : "0");
+  WindowState state;
+  Deadline state_deadline(o.timeout_ms);
+  while (!take_snapshot(main, &state)) {
+    if (state_deadline.passed() || has_ended(process)) {
+      report_timeout("the progress window behind message box " + std::to_string(index));
+      return false;
+    }
+    poll_pause(process);
+  }
+  emit_state(tag + key::kMain, state);
   std::string answer = static_cast<size_t>(index) < o.answers.size() ? o.answers[index] : "";
   if (answer.empty()) {
-    emit(tag + "unexpected", "1");
+    emit(tag + key::kUnexpected, "1");
     answer = "cancel";
   }
-  emit(tag + "answer", answer);
+  emit(tag + key::kAnswer, answer);
   answer_box(box, answer);
+  Deadline gone_deadline(o.timeout_ms);
+  while (IsWindow(box) && IsWindowVisible(box)) {
+    if (gone_deadline.passed()) {
+      report_timeout("message box " + std::to_string(index) + " to close after its answer");
+      return false;
+    }
+    poll_pause(process);
+  }
+  emit(tag + key::kClosed, "1");
+  return true;
 }
 
 // ---- the final window ------------------------------------------------------
-
-bool alive(HANDLE process, HWND main, DWORD wait_ms) {
-  return WaitForSingleObject(process, wait_ms) == WAIT_TIMEOUT && IsWindow(main);
-}
 
 void send_keys(const std::vector<std::pair<WORD, bool>>& keys) {
   std::vector<INPUT> inputs;
@@ -432,43 +548,75 @@ bool caption_close_point(HWND main, POINT* point) {
   GetWindowRect(main, &r);
   for (int y = r.top + 1; y < r.top + 40; y += 2) {
     for (int x = r.right - 2; x > r.right - 60; x -= 2) {
-      LRESULT hit = SendMessageA(main, WM_NCHITTEST, 0, MAKELPARAM(x, y));
+      DWORD_PTR hit = 0;
+      SendMessageTimeoutW(main, WM_NCHITTEST, 0, MAKELPARAM(x, y), SMTO_NORMAL, kSendTimeoutMs,
+                          &hit);
       if (hit == HTCLOSE) {
         *point = {x - 3, y + 3};
-        return SendMessageA(main, WM_NCHITTEST, 0, MAKELPARAM(point->x, point->y)) == HTCLOSE;
+        SendMessageTimeoutW(main, WM_NCHITTEST, 0, MAKELPARAM(point->x, point->y), SMTO_NORMAL,
+                            kSendTimeoutMs, &hit);
+        return hit == HTCLOSE;
       }
     }
   }
   return false;
 }
 
+// Evidence that the window has handled what was queued for it: a marker
+// posted behind it (the OK button's pushed look, set and then cleared) is
+// seen to take effect, twice, so that what handling the first input posted
+// in turn has been handled too.
+bool settle(HWND main, HANDLE process, const Options& o) {
+  HWND button = GetDlgItem(main, IDOK);
+  for (WPARAM pushed : {TRUE, FALSE}) {
+    if (!PostMessageW(button, BM_SETSTATE, pushed, 0)) return false;
+    Deadline deadline(o.timeout_ms);
+    for (;;) {
+      DWORD_PTR state = 0;
+      if (SendMessageTimeoutW(button, BM_GETSTATE, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &state) &&
+          ((state & BST_PUSHED) != 0) == (pushed != FALSE)) {
+        break;
+      }
+      if (!IsWindow(main) || has_ended(process)) return false;
+      if (deadline.passed()) {
+        report_timeout("the window to handle a close attempt");
+        return false;
+      }
+      poll_pause(process);
+    }
+  }
+  return true;
+}
+
 // One way of closing the window as a person would; "stayed" or "closed".
-std::string close_with(const std::string& method, HANDLE process, HWND main) {
+std::string close_with(const std::string& method, HANDLE process, HWND main, const Options& o) {
   SetForegroundWindow(main);
   if (method == "caption_button") {
     POINT p{};
     bool found = caption_close_point(main, &p);
-    emit("close.caption_button_found", found ? "1" : "0");
+    emit(key::kCaptionButtonFound, found ? "1" : "0");
     if (found) click_at(p.x, p.y);
   } else if (method == "system_menu") {
     // What choosing Close in the system menu sends.
-    PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+    PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
   } else if (method == "alt_f4") {
     send_keys({{VK_MENU, false}, {VK_F4, false}, {VK_F4, true}, {VK_MENU, true}});
   } else if (method == "enter" || method == "escape") {
     // Through a dialog manager these would press OK or cancel the dialog.
-    WORD key = method == "enter" ? VK_RETURN : VK_ESCAPE;
-    send_keys({{key, false}, {key, true}});
+    WORD k = method == "enter" ? VK_RETURN : VK_ESCAPE;
+    send_keys({{k, false}, {k, true}});
   } else {
-    PostMessageA(main, WM_CLOSE, 0, 0);
+    PostMessageW(main, WM_CLOSE, 0, 0);
   }
-  return alive(process, main, 300) ? "stayed" : "closed";
+  bool settled = settle(main, process, o);
+  return settled && IsWindow(main) && !has_ended(process) ? "stayed" : "closed";
 }
 
-void try_close(const std::vector<std::string>& methods, HANDLE process, HWND main) {
+void try_close(const std::vector<std::string>& methods, HANDLE process, HWND main,
+               const Options& o) {
   for (const std::string& method : methods) {
     if (!IsWindow(main)) return;
-    emit("close." + method, close_with(method, process, main));
+    emit(key::kClose + method, close_with(method, process, main, o));
   }
 }
 
@@ -511,10 +659,10 @@ bool save_screenshot(HWND main, const std::string& path) {
 void report_geometry(HWND main) {
   RECT r{};
   GetWindowRect(main, &r);
-  emit("window_rect", std::to_string(r.left) + "," + std::to_string(r.top) + "," +
-                          std::to_string(r.right) + "," + std::to_string(r.bottom));
-  emit("screen", std::to_string(GetSystemMetrics(SM_CXSCREEN)) + "," +
-                     std::to_string(GetSystemMetrics(SM_CYSCREEN)));
+  emit(key::kWindowRect, std::to_string(r.left) + "," + std::to_string(r.top) + "," +
+                             std::to_string(r.right) + "," + std::to_string(r.bottom));
+  emit(key::kScreen, std::to_string(GetSystemMetrics(SM_CXSCREEN)) + "," +
+                         std::to_string(GetSystemMetrics(SM_CYSCREEN)));
 }
 
 // ---- the run ---------------------------------------------------------------
@@ -523,42 +671,132 @@ bool is_final(const WindowState& s) {
   return s.button_visible && s.button_text == "OK";
 }
 
-// Follows the run until the process ends or its window waits for OK.
-// Returns true when the window waits for OK.
-bool follow_run(const Options& o, HANDLE process, DWORD pid, HWND* main_out,
-                WindowState* last) {
-  DWORD start = GetTickCount();
-  bool first_seen = false;
-  int boxes = 0;
-  std::vector<HWND> answered;
-  while (GetTickCount() - start < o.timeout_ms) {
-    Found f = find_windows(pid);
-    if (f.main != nullptr) {
-      *main_out = f.main;
-      *last = observe(f.main);
-      if (!first_seen) {
-        first_seen = true;
-        emit_state("first.", *last);
-        report_geometry(f.main);
-      }
+// What the driver saw of the window: the last valid snapshot, the first, and
+// each change in between (reported as seen.N.*).
+struct Observed {
+  HWND main = nullptr;
+  bool any = false;
+  WindowState last;
+  int changes = 0;
+
+  // True when the snapshot differs from the one before.
+  bool record(const WindowState& s) {
+    if (any && s == last) return false;
+    if (!any) {
+      emit_state(key::kFirst, s);
+      report_geometry(main);
     }
-    for (HWND box : f.boxes) {
-      bool seen = false;
-      for (HWND a : answered) seen = seen || a == box;
-      if (seen) continue;
-      answered.push_back(box);
-      handle_box(box, f.main, o, boxes++);
-    }
-    if (f.main != nullptr && f.boxes.empty() && is_final(*last)) {
-      // RunState 2 shows the button too, right before the process ends.
-      if (!alive(process, f.main, 500)) return false;
-      *last = observe(f.main);
-      return true;
-    }
-    if (WaitForSingleObject(process, 10) == WAIT_OBJECT_0) return false;
+    if (changes < 200) emit_state(key::kSeen + std::to_string(changes) + ".", s);
+    ++changes;
+    any = true;
+    last = s;
+    return true;
   }
-  emit("timeout", "1");
-  return false;
+};
+
+void report_strays(const std::vector<HWND>& windows, std::vector<HWND>* reported) {
+  for (HWND w : windows) {
+    bool seen = false;
+    for (HWND r : *reported) seen = seen || r == w;
+    if (seen) continue;
+    std::string tag = key::kStray + std::to_string(reported->size()) + ".";
+    reported->push_back(w);
+    std::string text;
+    read_text(w, &text);
+    emit(tag + key::kClass, class_of(w));
+    emit(tag + key::kCaption, hex(text));
+    emit(tag + key::kOwner, GetWindow(w, GW_OWNER) == nullptr ? "none" : "other");
+  }
+}
+
+enum class Reached { kFinalShown, kProcessEnded, kTimedOut };
+
+// Follows the run, answering its boxes, until its window shows the button
+// "OK" with no box open, or the process ends. The deadline counts from the
+// last change seen, so a long run that keeps moving is not cut short.
+Reached follow_run(const Options& o, HANDLE process, DWORD pid, Observed* seen) {
+  Deadline deadline(o.timeout_ms);
+  int boxes = 0;
+  std::vector<HWND> answered, strays;
+  for (;;) {
+    if (has_ended(process)) return Reached::kProcessEnded;
+    Found f = find_windows(pid, seen->main);
+    if (f.main != nullptr) {
+      seen->main = f.main;
+      WindowState s;
+      if (take_snapshot(f.main, &s) && seen->record(s)) deadline.restart();
+    }
+    report_strays(f.others, &strays);
+    bool box_open = false;
+    for (HWND box : f.boxes) {
+      bool done = false;
+      for (HWND a : answered) done = done || a == box;
+      if (done) continue;
+      box_open = true;
+      answered.push_back(box);
+      if (!handle_box(box, f.main, process, o, boxes++)) return Reached::kTimedOut;
+      deadline.restart();
+    }
+    if (!box_open && f.boxes.empty() && seen->any && is_final(seen->last) &&
+        IsWindow(seen->main)) {
+      return Reached::kFinalShown;
+    }
+    if (deadline.passed()) {
+      report_timeout(seen->main == nullptr ? "the progress window to appear"
+                                           : "the window to show OK or the process to end");
+      return Reached::kTimedOut;
+    }
+    poll_pause(process);
+  }
+}
+
+bool wait_for_end(HANDLE process, const Options& o) {
+  Deadline deadline(o.timeout_ms);
+  while (!has_ended(process)) {
+    if (deadline.passed()) return false;
+    poll_pause(process);
+  }
+  return true;
+}
+
+// Evidence that the window waits for OK: the worker has published its end
+// (no thread but the window's is left) and the window still answers.
+bool waits_for_ok(HANDLE process, DWORD pid, HWND main, const Options& o) {
+  DWORD window_thread = GetWindowThreadProcessId(main, nullptr);
+  Deadline deadline(o.timeout_ms);
+  while (other_threads(pid, window_thread) > 0) {
+    if (has_ended(process)) return false;
+    if (deadline.passed()) {
+      report_timeout("the worker thread to end");
+      return false;
+    }
+    poll_pause(process);
+  }
+  DWORD_PTR ignored = 0;
+  return SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &ignored) != 0 &&
+         IsWindow(main) && !has_ended(process);
+}
+
+// Presses OK until the process ends (a press is repeated only if the one
+// before left the process running). Returns the number of presses, or -1.
+int press_ok_until_end(HANDLE process, HWND main, const Options& o) {
+  Deadline deadline(o.timeout_ms);
+  int presses = 0;
+  while (!has_ended(process)) {
+    if (deadline.passed()) return -1;
+    if (IsWindow(main)) {
+      PostMessageW(GetDlgItem(main, IDOK), BM_CLICK, 0, 0);
+      ++presses;
+    }
+    Deadline pause(1000);
+    while (!has_ended(process) && !pause.passed()) poll_pause(process);
+  }
+  return presses;
+}
+
+void refresh_final(Observed* seen) {
+  WindowState s;
+  if (take_snapshot(seen->main, &s)) seen->record(s);
 }
 
 int run(const Options& o) {
@@ -578,36 +816,55 @@ int run(const Options& o) {
                       o.cwd.empty() ? nullptr : o.cwd.c_str(), &si, &pi)) {
     fail("CreateProcess failed with " + std::to_string(GetLastError()));
   }
-  emit("started", "1");
-  HWND main = nullptr;
-  WindowState last;
-  bool waiting = follow_run(o, pi.hProcess, pi.dwProcessId, &main, &last);
-  if (waiting && !o.screenshot.empty()) {
-    emit("screenshot", save_screenshot(main, o.screenshot) ? "1" : "0");
+  emit(key::kStarted, "1");
+  Observed seen;
+  Reached reached = follow_run(o, pi.hProcess, pi.dwProcessId, &seen);
+  bool waited = false, ended_after_ok = false, by_itself = false;
+  if (reached == Reached::kProcessEnded) {
+    by_itself = true;
+  } else if (reached == Reached::kFinalShown &&
+             o.expect == driver_protocol::expect::kClosesByItself) {
+    // Closing at once is the process ending with nobody pressing anything.
+    by_itself = wait_for_end(pi.hProcess, o);
+    if (!by_itself) {
+      report_timeout("the process to end by itself");
+      waited = IsWindow(seen.main);
+    }
+  } else if (reached == Reached::kFinalShown) {
+    waited = waits_for_ok(pi.hProcess, pi.dwProcessId, seen.main, o);
+    by_itself = !waited && wait_for_end(pi.hProcess, o);
   }
-  // A program that ends on its own ends within moments of showing "OK"; one
-  // that ended only now, under load, still did not wait for OK.
-  if (waiting && WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0) waiting = false;
-  emit_state("final.", last);
-  emit("waited_for_ok", waiting ? "1" : "0");
-  if (waiting) {
-    report_geometry(main);
-    try_close(o.close_methods, pi.hProcess, main);
-    if (o.press_ok && IsWindow(main)) {
-      PostMessageA(GetDlgItem(main, IDOK), BM_CLICK, 0, 0);
+  if (waited) {
+    refresh_final(&seen);
+    report_geometry(seen.main);
+    if (!o.screenshot.empty()) {
+      emit(key::kScreenshot, save_screenshot(seen.main, o.screenshot) ? "1" : "0");
+    }
+    try_close(o.close_methods, pi.hProcess, seen.main, o);
+    if (has_ended(pi.hProcess)) {
+      waited = false;  // a close attempt ended it
+    } else {
+      refresh_final(&seen);
     }
   }
-  emit("closed_by_itself", !waiting && WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0 ? "1" : "0");
-  bool ended = WaitForSingleObject(pi.hProcess, waiting && !o.press_ok ? 0 : 10000) == WAIT_OBJECT_0;
-  emit("ended_after_ok", ended && waiting ? "1" : "0");
-  if (!ended) {
+  if (seen.any) emit_state(key::kFinal, seen.last);
+  emit(key::kWaitedForOk, waited ? "1" : "0");
+  emit(key::kClosedByItself, by_itself ? "1" : "0");
+  if (waited && o.press_ok) {
+    int presses = press_ok_until_end(pi.hProcess, seen.main, o);
+    emit(key::kOkPresses, std::to_string(presses));
+    ended_after_ok = presses > 0;
+    if (presses < 0) report_timeout("the process to end after OK");
+  }
+  emit(key::kEndedAfterOk, ended_after_ok ? "1" : "0");
+  if (!has_ended(pi.hProcess)) {
     TerminateProcess(pi.hProcess, 259);
-    WaitForSingleObject(pi.hProcess, 5000);
-    emit("terminated", "1");
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    emit(key::kTerminated, "1");
   }
   DWORD code = 0;
   GetExitCodeProcess(pi.hProcess, &code);
-  emit("exit_code", std::to_string(code));
+  emit(key::kExitCode, std::to_string(code));
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
   for (HANDLE h : held) CloseHandle(h);
