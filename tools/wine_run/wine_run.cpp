@@ -160,7 +160,7 @@ bool start_xvfb(std::string* error) {
   std::string number;
   pollfd p{fds[0], POLLIN, 0};
   char c = 0;
-  while (poll(&p, 1, 15000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+  while (poll(&p, 1, 60000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
   close(fds[0]);
   if (number.empty()) {
     kill(pid, SIGTERM);
