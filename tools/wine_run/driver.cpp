@@ -346,7 +346,12 @@ int other_threads(DWORD pid, DWORD window_thread) {
   entry.dwSize = sizeof entry;
   int count = 0;
   for (BOOL more = Thread32First(snap, &entry); more; more = Thread32Next(snap, &entry)) {
-    if (entry.th32OwnerProcessID == pid && entry.th32ThreadID != window_thread) ++count;
+    if (entry.th32OwnerProcessID != pid || entry.th32ThreadID == window_thread) continue;
+    // A thread that has ended may still be listed while handles to it remain.
+    HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, entry.th32ThreadID);
+    bool ended = thread != nullptr && WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+    if (thread != nullptr) CloseHandle(thread);
+    if (!ended) ++count;
   }
   CloseHandle(snap);
   return count;
