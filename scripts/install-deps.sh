@@ -11,6 +11,7 @@ packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   libz-mingw-w64-dev
   wine wine64 xvfb xauth imagemagick locales zip python3
+  stress-ng
 )
 
 # Source packages: the Windows build compiles libdeflate from Debian's source

@@ -13,6 +13,7 @@ class FileReplacementTest : public UpdateTest {
  protected:
   e2e::RunResult run(const std::vector<PreparedEntry>& entries) {
     e2e::Scenario s = apply(package_of(entries));
+    s.expected_end = e2e::End::kWaitsForOk;
     e2e::RunResult r = e2e::run_patch(s);
     EXPECT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.exit_code, 0);
@@ -122,6 +123,7 @@ TEST_F(FileReplacementTest, FilesThatCannotBeWrittenFailAloneAndKeepTheirContent
       compressed_entry("good.txt", "written"),
   }));
   s.hold_files = {app("held.txt")};
+  s.expected_end = e2e::End::kWaitsForOk;
   e2e::RunResult r = e2e::run_patch(s);
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.exit_code, 0);
