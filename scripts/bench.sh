@@ -56,8 +56,8 @@ ninja -C "$bench/windows" -j2 PATCH.EXE baseline_apply apply_timer >/dev/null
 
 # --- corpus -----------------------------------------------------------------
 # Made again only when its generator, the writer or the size changed.
-stamp="$(cat bench/corpus.cpp bench/make_corpus.cpp tools/package_writer/*.cpp \
-         tools/package_writer/*.h | sha256sum | cut -c1-16)-$corpus_mb-$max_file_mb"
+stamp="$(cat bench/corpus.cpp bench/make_corpus.cpp src/package_writer/*.cpp \
+         src/package_writer/*.h | sha256sum | cut -c1-16)-$corpus_mb-$max_file_mb"
 if [ "$(cat "$corpus/stamp" 2>/dev/null)" != "$stamp" ]; then
   rm -rf "$corpus"
   mkdir -p "$corpus"

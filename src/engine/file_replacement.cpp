@@ -91,7 +91,8 @@ bool write_target(const WorkerState* state, int index, const char* target) {
     if (mapping != nullptr) {
       void* view = MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0);
       if (view != nullptr) {
-        written = load_entry_into(&state->package, index, static_cast<uint8_t*>(view));
+        written = static_cast<bool>(
+            load_entry_into(&state->package, index, static_cast<uint8_t*>(view)));
         UnmapViewOfFile(view);
       }
       CloseHandle(mapping);

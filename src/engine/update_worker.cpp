@@ -9,6 +9,7 @@
 #include "command_line.h"
 #include "image_builder.h"
 #include "messages.h"
+#include "package_integrity.h"
 #include "progress_window.h"
 #include "worker_state.h"
 
@@ -29,6 +30,13 @@ bool sections_intact(const Package* package) {
     free_entry_buffer(section);
   }
   return true;
+}
+
+// Every stored byte is proven before anything is shown or written: a
+// damaged package is refused whole, like one that is not valid.
+bool package_intact(const Package* package) {
+  PlatformSha256 sha256;
+  return static_cast<bool>(check_package_integrity(*package, sha256.function()));
 }
 
 void run_phases(WorkerState* state) {
@@ -76,7 +84,7 @@ DWORD WINAPI UpdateWorker(LPVOID parameter) {
   bool from_image = arguments->count < 2;
   const char* package_path = from_image ? argv[0] : argv[1];
   if (open_package(&state.package, package_path, from_image) &&
-      sections_intact(&state.package)) {
+      package_intact(&state.package) && sections_intact(&state.package)) {
     run_phases(&state);
   } else {
     show_status("%s", kUsageMessage);

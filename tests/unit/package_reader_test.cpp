@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <climits>
 #include <functional>
 #include <string>
@@ -539,24 +540,26 @@ TEST(PackageFile, OpensPackageFilesAndImagesAndRefusesTheRest) {
     const char* what;
     std::string path;
     bool from_image;
-    bool opens;
+    PackageError reason;
+    uint32_t system_error;
   };
   const Case cases[] = {
-      {"package file", package_path, false, true},
-      {"image", image_path, true, true},
-      {"image named as the package file", image_path, false, false},
-      {"package file opened as an image", package_path, true, false},
-      {"program without a package", program_path, true, false},
-      {"zero-length package file", empty_path, false, false},
-      {"zero-length image", empty_path, true, false},
-      {"missing file", package_path + ".missing", false, false},
-      {"a folder", folder_path, false, false},
+      {"package file", package_path, false, PackageError::kNone, 0},
+      {"image", image_path, true, PackageError::kNone, 0},
+      {"image named as the package file", image_path, false, PackageError::kBadMagic, 0},
+      {"package file opened as an image", package_path, true, PackageError::kNoTrailer, 0},
+      {"program without a package", program_path, true, PackageError::kNoTrailer, 0},
+      {"zero-length package file", empty_path, false, PackageError::kEmptyFile, 0},
+      {"zero-length image", empty_path, true, PackageError::kEmptyFile, 0},
+      {"missing file", package_path + ".missing", false, PackageError::kCannotOpen, ENOENT},
+      {"a folder", folder_path, false, PackageError::kNotAFile, 0},
   };
   for (const Case& c : cases) {
     Package p;
-    memset(&p, 0x5A, sizeof p);  // open_package must not rely on a cleared record
-    bool opened = open_package(&p, c.path.c_str(), c.from_image);
-    EXPECT_EQ(opened, c.opens) << c.what;
+    PackageResult result = open_package(&p, c.path.c_str(), c.from_image);
+    EXPECT_EQ(result.error, c.reason) << c.what;
+    EXPECT_EQ(result.system_error, c.system_error) << c.what;
+    bool opened = static_cast<bool>(result);
     if (opened) {
       EXPECT_EQ(p.package_offset, c.from_image ? program.size() : 0u) << c.what;
       for (size_t i = 0; i < items.size(); ++i) {
@@ -578,7 +581,7 @@ TEST(PackageFile, OpensPackageFilesAndImagesAndRefusesTheRest) {
 TEST(PackageFile, ZeroLengthViewIsRefused) {
   for (bool from_image : {false, true}) {
     Package p = {};
-    EXPECT_FALSE(open_package_view(&p, nullptr, 0, from_image));
+    EXPECT_FALSE(open_package_view(&p, nullptr, 0, from_image).error == PackageError::kNone);
     close_package(&p);
   }
 }
