@@ -137,6 +137,7 @@ wine reg add 'HKLM\Software\KorvindaBench' /v ProgramName /t REG_SZ /d app.exe \
 
 install="$WINEPREFIX/drive_c/bench_install"
 package_w="Z:$(echo "$corpus/package.krv" | tr / '\\')"
+checked_w="Z:$(echo "$corpus/package-checksums.krv" | tr / '\\')"
 timer_w="Z:$(echo "$bench/windows/bench/apply_timer.exe" | tr / '\\')"
 patch_w="Z:$(echo "$bench/windows/PATCH.EXE" | tr / '\\')"
 baseline_w="Z:$(echo "$bench/windows/bench/baseline_apply.exe" | tr / '\\')"
@@ -167,6 +168,8 @@ for run in $(seq "$apply_runs"); do
   apply_once baseline "$baseline_w" "$package_w" 'C:\bench_install\'
   apply_once baseline_file_steps "$baseline_w" --file-steps "$package_w" 'C:\bench_install\'
   apply_once patch --clear-value 'Software\KorvindaBench' PatchLevel --window "$patch_w" "$package_w"
+  apply_once patch_checksums --clear-value 'Software\KorvindaBench' PatchLevel --window \
+    "$patch_w" "$checked_w"
 done
 rm -rf "$install"
 
