@@ -2,9 +2,11 @@
 #include <windows.h>
 
 #include "package.h"
+#include "text_win32.h"
 
+// The path is UTF-8, whatever the system's ANSI code page.
 PackageResult map_package_file(Package* package, const char* path) {
-  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  HANDLE file = CreateFileW(extended_path(widen_utf8(path)).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     return package_refused(PackageError::kCannotOpen, GetLastError());
@@ -22,7 +24,7 @@ PackageResult map_package_file(Package* package, const char* path) {
   // An empty file cannot be mapped: said here rather than by the mapping call.
   if (size == 0) return package_refused(PackageError::kEmptyFile);
 
-  HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
   if (mapping == nullptr) return package_refused(PackageError::kCannotMap, GetLastError());
   package->has_mapping = true;
   package->mapping = mapping;
