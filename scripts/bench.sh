@@ -11,7 +11,9 @@
 #   pack    krvpack on all cores vs one core; package size vs zip -6 / -9
 #   apply   PATCH.EXE under Wine vs bench/baseline_apply.cpp, which does only
 #           create, map, decode, unmap, close (and once more with the
-#           updater's backup and folder steps added); PATCH.EXE's peak memory
+#           updater's backup and folder steps added); PATCH.EXE again with
+#           the same package carrying the checksum section (its integrity
+#           check hashes instead of inflating once more); peak memory
 # and prints the figures (bench/summarize.py); they stay in
 # build/bench/results-MODE/. A figure is never a pass or a fail: the script
 # fails only when a step breaks (a build, a decode that does not give the
