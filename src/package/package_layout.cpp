@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "entry_inflate.h"
+#include "pe_image.h"
 
 namespace {
 
@@ -64,6 +65,10 @@ PackageResult check_header(ByteSpan file, uint32_t package_offset, const Package
   return package_ok();
 }
 
+bool has_trailer_tag(ByteSpan file, size_t trailer_end) {
+  return memcmp(file.data + trailer_end - sizeof kTrailerTag, kTrailerTag, sizeof kTrailerTag) == 0;
+}
+
 }  // namespace
 
 PackageResult locate_package(ByteSpan file, bool from_image, uint32_t* package_offset) {
@@ -72,11 +77,20 @@ PackageResult locate_package(ByteSpan file, bool from_image, uint32_t* package_o
   if (file.size < kTrailerSize || file.size > UINT32_MAX) {
     return package_refused(PackageError::kNoTrailer);
   }
-  ImageTrailer trailer = decode_trailer(file.data + file.size - kTrailerSize);
-  if (memcmp(trailer.tag, kTrailerTag, sizeof kTrailerTag) != 0) {
-    return package_refused(PackageError::kNoTrailer);
+  size_t trailer_end = file.size;
+  if (!has_trailer_tag(file, trailer_end)) {
+    // A signed image: Authenticode appends its certificate table after the
+    // trailer; the trailer then ends where the signed content ends.
+    CertificateTable table;
+    if (find_certificate_table(file, &table) != SignatureState::kSigned) {
+      return package_refused(PackageError::kNoTrailer);
+    }
+    trailer_end = table.content_end;
+    if (trailer_end < kTrailerSize || !has_trailer_tag(file, trailer_end)) {
+      return package_refused(PackageError::kNoTrailer);
+    }
   }
-  *package_offset = trailer.package_offset;
+  *package_offset = decode_trailer(file.data + trailer_end - kTrailerSize).package_offset;
   return package_ok();
 }
 
@@ -149,7 +163,8 @@ const char* package_error_text(PackageError error) {
     case PackageError::kCannotMap: return "the file cannot be mapped";
     case PackageError::kNoTrailer:
       return "neither a package (it does not begin with the package magic) nor a "
-             "self-contained image (it does not end with the \"KRVD\" trailer)";
+             "self-contained image (it does not end with the \"KRVD\" trailer, nor does it "
+             "carry one before a certificate table at its end)";
     case PackageError::kHeaderOutOfRange:
       return "the package header lies beyond the end of the file";
     case PackageError::kBadMagic: return "the file does not begin with the package magic";
