@@ -252,7 +252,7 @@ class MakeImageTest : public SpineTest {
                                                                      bool from_image) {
     std::vector<std::pair<std::string, std::string>> entries;
     Package package{};
-    bool opened = open_package(&package, path.c_str(), from_image);
+    bool opened = static_cast<bool>(open_package(&package, path.c_str(), from_image));
     EXPECT_TRUE(opened) << path;
     for (uint32_t i = 0; opened && i < package.header.entry_count; ++i) {
       const DirectoryEntry& e = package.entries[i];
