@@ -35,3 +35,7 @@ class ScratchTest : public ::testing::Test {
   void TearDown() override;
   fs::path dir_;
 };
+
+// The smallest bytes that pass for a Windows program (or DLL): DOS header,
+// PE signature, file header, an optional header, then `tail`.
+std::string minimal_pe(bool dll, const std::string& tail);

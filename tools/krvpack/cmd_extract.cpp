@@ -3,12 +3,14 @@
 #include <cstring>
 #include <filesystem>
 
+#include "console.h"
 #include "commands.h"
 #include "cp1251.h"
 #include "inspect.h"
 #include "output_file.h"
 #include "package_writer.h"
 #include "paths.h"
+#include "program_check.h"
 #include "tree.h"
 
 namespace fs = std::filesystem;
@@ -113,7 +115,7 @@ int run_extract(const std::string& input, const std::string& dir) {
   if (ok) ok = check_paths(report, &error) && extract_all(opened, report, fs::u8path(dir), &files, &error);
   close_input(&opened);
   if (!ok) return report_failure(error);
-  printf("krvpack: extracted %zu files into %s\n", files, dir.c_str());
+  printf_out("krvpack: extracted %zu files into %s\n", files, dir.c_str());
   return 0;
 }
 
@@ -136,14 +138,20 @@ bool check_image_package(const std::string& package, std::string* error) {
   }
   close_input(&opened);
   if (!ok) *error = package + ": " + *error;
-  for (const std::string& w : warnings) fprintf(stderr, "krvpack: warning: %s: %s\n", package.c_str(), w.c_str());
+  for (const std::string& w : warnings) printf_err("krvpack: warning: %s: %s\n", package.c_str(), w.c_str());
   return ok;
 }
 
 }  // namespace
 
-int run_image(const std::string& program, const std::string& package, const std::string& output) {
+int run_image(const std::string& given_program, const std::string& package, const std::string& output) {
   std::string error;
+  std::string program = given_program.empty() ? default_program_path() : given_program;
+  if (program.empty()) {
+    return report_failure("no PATCH.EXE installed beside krvpack; give the updater program: "
+                          "krvpack image PATCH_EXE PACKAGE -o OUTPUT");
+  }
+  if (!check_output_path(output, &error)) return report_failure(error);
   if (same_file(output, program) || same_file(output, package)) {
     return report_failure("the output \"" + output + "\" would replace one of its inputs");
   }
@@ -153,15 +161,13 @@ int run_image(const std::string& program, const std::string& package, const std:
       !read_whole_file(fs::u8path(package), &package_bytes, &error)) {
     return report_failure(error);
   }
-  if (program_bytes.empty()) return report_failure("the program \"" + program + "\" is empty");
-  if (program_bytes.size() < 2 || memcmp(program_bytes.data(), "MZ", 2) != 0) {
-    fprintf(stderr, "krvpack: warning: \"%s\" does not look like a Windows program\n", program.c_str());
-  }
+  std::string why = program_problem(program_bytes.data(), program_bytes.size());
+  if (!why.empty()) return report_failure("the program \"" + program + "\": " + why);
   if (!make_image(program_bytes, package_bytes, &image, &error) ||
       !write_output_file(output, image.data(), image.size(), &error)) {
     return report_failure(error);
   }
-  printf("krvpack: wrote %s: %zu bytes (program %zu, package %zu, trailer 8)\n", output.c_str(),
+  printf_out("krvpack: wrote %s: %zu bytes (program %zu, package %zu, trailer 8)\n", output.c_str(),
          image.size(), program_bytes.size(), package_bytes.size());
   return 0;
 }
