@@ -43,7 +43,7 @@ TEST_F(ErrorsTest, ManifestFaultsNameTheLine) {
       {"unknown key in a table",
        std::string("level = 1\nsource = \"app\"\n") + kGoodRegistry + "kee = \"x\"\n",
        "m.toml:5: unknown key \"registry.kee\""},
-      {"unknown top-level key", std::string("levle = 1\n") + kGoodRegistry,
+      {"unknown top-level key", std::string("levle = 1\nlevel = 1\n") + kGoodRegistry,
        "m.toml:1: unknown key \"levle\""},
       {"unknown command key",
        std::string("level = 1\n") + kGoodRegistry + "[[command]]\nprogram = \"a.exe\"\nwiat = true\n",

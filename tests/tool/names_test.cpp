@@ -61,8 +61,8 @@ TEST(TextConvertTest, ComposesTheLettersThatWindows1251Holds) {
     EXPECT_EQ(compose_for_cp1251(decomposed), composed) << decomposed;
   }
   std::string out, error;
-  ASSERT_TRUE(text_to_cp1251("Новы\u0306", &out, &error)) << error;
-  EXPECT_EQ(cp1251_to_utf8(out), "Новый");
+  ASSERT_TRUE(text_to_cp1251("Мои\u0306 Е\u0308ж", &out, &error)) << error;
+  EXPECT_EQ(cp1251_to_utf8(out), "Мой Ёж");
 }
 
 TEST(TextConvertTest, NamesEveryCharacterWithoutAWindows1251Form) {

@@ -32,7 +32,6 @@ class PublisherTest : public ScratchTest {
     for (const std::string& m : messages) {
       EXPECT_NE(r.err.find(m), std::string::npos) << "wanted: " << m << "\ngot: " << r.err;
     }
-    EXPECT_GE(lines(r.err), messages.size()) << r.err;
     size_t start = 0;
     while (start < r.err.size()) {
       EXPECT_EQ(r.err.compare(start, 9, "krvpack: "), 0) << r.err.substr(start);
@@ -121,7 +120,7 @@ TEST_F(PublisherTest, TreeNamesThatWindowsCannotHoldAreAllNamed) {
   write_file(dir_ / "m.toml", std::string("level = 1\nsource = \"new\"\n") + kGoodRegistry);
   expect_refused({"build", (dir_ / "m.toml").u8string(), "-o", output.u8string()}, messages, output);
 
-  for (const char* name : kBadFiles) fs::remove_all(dir_ / "new" / name);
+  for (const char* name : kBadFiles) fs::remove_all(dir_ / "new" / fs::path(name).begin()->string());
   fs::remove(dir_ / "new/data.TXT");
   fs::remove(dir_ / "new/escape.txt");
   RunResult built = run_krvpack({"build", (dir_ / "m.toml").u8string(), "-o", output.u8string()});
@@ -195,8 +194,8 @@ TEST_F(PublisherTest, ImageRefusesAProgramThatIsNotABareWindowsProgram) {
                          (dir_ / "UPDATE.EXE").u8string()}).exit_code, 0);
   const std::pair<const char*, const char*> kCases[] = {
       {"lib.dll", "it is a DLL, not a program"},
-      {"mz.exe", "no PE header"},
-      {"text.exe", "no \"MZ\" header"},
+      {"mz.exe", "it is not a Windows program (no PE header)"},
+      {"text.exe", "it is not a Windows program (no \"MZ\" header)"},
       {"p.krv", "it is a package, not a program"},
       {"UPDATE.EXE", "it already carries a package"},
   };
