@@ -208,6 +208,30 @@ TEST_F(PublisherTest, ImageRefusesAProgramThatIsNotABareWindowsProgram) {
   }
 }
 
+// Installed as `cmake --install` lays it out, or with PATCH.EXE beside it.
+TEST_F(PublisherTest, ImageTakesTheInstalledUpdaterProgramWhenNoneIsGiven) {
+  write_file(dir_ / "m.toml", std::string("level = 1\nsource = \"app\"\n") + kGoodRegistry);
+  ASSERT_EQ(run_krvpack({"build", (dir_ / "m.toml").u8string(), "-o", (dir_ / "p.krv").u8string()}).exit_code, 0);
+  const std::string program = minimal_pe(false, "the installed updater");
+  const std::pair<const char*, const char*> kLayouts[] = {
+      {"usr/bin/krvpack", "usr/share/krvpack/PATCH.EXE"}, {"tool/krvpack", "tool/PATCH.EXE"}};
+  for (const auto& [tool, updater] : kLayouts) {
+    SCOPED_TRACE(tool);
+    fs::create_directories((dir_ / tool).parent_path());
+    fs::copy_file(KRVPACK_BINARY, dir_ / tool);
+    RunResult missing = run_program((dir_ / tool).u8string(),
+                                    {"image", (dir_ / "p.krv").u8string(), "-o", (dir_ / "U.EXE").u8string()});
+    EXPECT_EQ(missing.exit_code, 1);
+    EXPECT_NE(missing.err.find("no PATCH.EXE installed beside krvpack"), std::string::npos) << missing.err;
+    write_file(dir_ / updater, program);
+    RunResult r = run_program((dir_ / tool).u8string(),
+                              {"image", (dir_ / "p.krv").u8string(), "-o", (dir_ / "U.EXE").u8string()});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(read_file(dir_ / "U.EXE").substr(0, program.size()), program);
+    fs::remove(dir_ / "U.EXE");
+  }
+}
+
 TEST_F(PublisherTest, DecomposedLettersAreComposedBeforeConversion) {
   write_file(dir_ / "app" / fs::u8path("Нови\u0306.txt"), "x");
   write_file(dir_ / "m.toml", std::string("level = 1\nsource = \"app\"\n") + kGoodRegistry +

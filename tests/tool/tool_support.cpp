@@ -31,13 +31,17 @@ std::string read_file(const fs::path& path) {
 }
 
 RunResult run_krvpack(const std::vector<std::string>& arguments) {
+  return run_program(KRVPACK_BINARY, arguments);
+}
+
+RunResult run_program(const std::string& program, const std::vector<std::string>& arguments) {
   char out_template[] = "/tmp/krvpack-test-out-XXXXXX";
   char err_template[] = "/tmp/krvpack-test-err-XXXXXX";
   int out_fd = mkstemp(out_template);
   int err_fd = mkstemp(err_template);
   close(out_fd);
   close(err_fd);
-  std::string command = shell_quoted(KRVPACK_BINARY);
+  std::string command = shell_quoted(program);
   for (const std::string& a : arguments) command += " " + shell_quoted(a);
   command += " >" + shell_quoted(out_template) + " 2>" + shell_quoted(err_template) + " </dev/null";
   int status = std::system(command.c_str());

@@ -19,6 +19,7 @@ struct RunResult {
 // Runs the built krvpack with the arguments (UTF-8), stdout and stderr
 // captured into files (so stderr is never a terminal).
 RunResult run_krvpack(const std::vector<std::string>& arguments);
+RunResult run_program(const std::string& program, const std::vector<std::string>& arguments);
 
 void write_file(const fs::path& path, const std::string& content);
 std::string read_file(const fs::path& path);

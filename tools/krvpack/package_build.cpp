@@ -85,7 +85,7 @@ struct CompressedFile {
   uint64_t cost = 0;
 };
 
-bool compress_file(const std::string& path, int level, CompressedFile* out, std::string* error) {
+bool compress_file(const std::filesystem::path& path, int level, CompressedFile* out, std::string* error) {
   std::vector<uint8_t> content;
   if (!read_whole_file(path, &content, error)) return false;
   out->size = static_cast<uint32_t>(content.size());
@@ -146,7 +146,7 @@ void compress_worker(Pipeline* p) {
     }
     CompressedFile result;
     result.cost = p->results[i].cost;
-    if (!compress_file((*p->files)[i].disk_path.u8string(), p->options->compression_level, &result,
+    if (!compress_file((*p->files)[i].disk_path, p->options->compression_level, &result,
                        &result.error) && result.error.empty()) {
       result.error = "cannot compress \"" + (*p->files)[i].disk_path.u8string() + "\"";
     }
