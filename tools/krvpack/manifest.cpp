@@ -244,24 +244,6 @@ bool read_content(const Context& c, const toml::table& root, const fs::path& bas
   return true;
 }
 
-bool read_manifest_into(const Context& c, Manifest* manifest);
-
-}  // namespace
-
-bool read_manifest(const std::string& utf8_path, Manifest* manifest, std::string* error) {
-  std::vector<std::string> problems;
-  Context c{utf8_path, &problems};
-  if (!read_manifest_into(c, manifest)) {
-    std::string joined;
-    for (const std::string& p : problems) joined += (joined.empty() ? "" : "\n") + p;
-    *error = joined;
-    return false;
-  }
-  return true;
-}
-
-namespace {
-
 bool read_manifest_into(const Context& c, Manifest* manifest) {
   fs::path path = fs::u8path(c.file);
   std::ifstream in(path, std::ios::binary);
@@ -290,3 +272,15 @@ bool read_manifest_into(const Context& c, Manifest* manifest) {
 }
 
 }  // namespace
+
+bool read_manifest(const std::string& utf8_path, Manifest* manifest, std::string* error) {
+  std::vector<std::string> problems;
+  Context c{utf8_path, &problems};
+  if (!read_manifest_into(c, manifest)) {
+    std::string joined;
+    for (const std::string& p : problems) joined += (joined.empty() ? "" : "\n") + p;
+    *error = joined;
+    return false;
+  }
+  return true;
+}
