@@ -1,4 +1,4 @@
-// krvpack extract and krvpack image.
+// krvpack extract.
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -10,7 +10,6 @@
 #include "output_file.h"
 #include "package_writer.h"
 #include "paths.h"
-#include "program_check.h"
 #include "tree.h"
 
 namespace fs = std::filesystem;
@@ -116,58 +115,5 @@ int run_extract(const std::string& input, const std::string& dir) {
   close_input(&opened);
   if (!ok) return report_failure(error);
   printf_out("krvpack: extracted %zu files into %s\n", files, dir.c_str());
-  return 0;
-}
-
-namespace {
-
-bool same_file(const std::string& a, const std::string& b) {
-  std::error_code ec;
-  return fs::equivalent(fs::u8path(a), fs::u8path(b), ec);
-}
-
-bool check_image_package(const std::string& package, std::string* error) {
-  InputPackage opened;
-  PackageReport report;
-  std::vector<std::string> warnings;
-  bool ok = open_input(package, &opened, error) && describe_package(opened, &report, error) &&
-            verify_package(opened, report, error, &warnings);
-  if (ok && opened.is_image) {
-    *error = "it is already a self-contained image; give the package file";
-    ok = false;
-  }
-  close_input(&opened);
-  if (!ok) *error = package + ": " + *error;
-  for (const std::string& w : warnings) printf_err("krvpack: warning: %s: %s\n", package.c_str(), w.c_str());
-  return ok;
-}
-
-}  // namespace
-
-int run_image(const std::string& given_program, const std::string& package, const std::string& output) {
-  std::string error;
-  std::string program = given_program.empty() ? default_program_path() : given_program;
-  if (program.empty()) {
-    return report_failure("no PATCH.EXE installed beside krvpack; give the updater program: "
-                          "krvpack image PATCH_EXE PACKAGE -o OUTPUT");
-  }
-  if (!check_output_path(output, &error)) return report_failure(error);
-  if (same_file(output, program) || same_file(output, package)) {
-    return report_failure("the output \"" + output + "\" would replace one of its inputs");
-  }
-  if (!check_image_package(package, &error)) return report_failure(error);
-  std::vector<uint8_t> program_bytes, package_bytes, image;
-  if (!read_whole_file(fs::u8path(program), &program_bytes, &error) ||
-      !read_whole_file(fs::u8path(package), &package_bytes, &error)) {
-    return report_failure(error);
-  }
-  std::string why = program_problem(program_bytes.data(), program_bytes.size());
-  if (!why.empty()) return report_failure("the program \"" + program + "\": " + why);
-  if (!make_image(program_bytes, package_bytes, &image, &error) ||
-      !write_output_file(output, image.data(), image.size(), &error)) {
-    return report_failure(error);
-  }
-  printf_out("krvpack: wrote %s: %zu bytes (program %zu, package %zu, trailer 8)\n", output.c_str(),
-         image.size(), program_bytes.size(), package_bytes.size());
   return 0;
 }

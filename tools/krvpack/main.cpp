@@ -21,6 +21,7 @@ void add_pack_options(CLI::App* command, PackOptions* options) {
 struct Arguments {
   std::string manifest, output, old_dir, new_dir, input, dir;
   std::vector<std::string> image_inputs;  // [PATCH_EXE] PACKAGE
+  std::string sign_command;
   bool json = false;
   PackOptions pack;
 };
@@ -57,6 +58,10 @@ void define_commands(CLI::App* app, Arguments* a) {
       ->required()
       ->expected(1, 2);
   image->add_option("-o,--output", a->output, "the image to write")->required();
+  image->add_option("--sign-command", a->sign_command,
+                    "run on the finished image before it is renamed into place: {image} is "
+                    "the image (signed in place), {signed} where to write a signed copy; "
+                    "without either the image's path is appended");
 }
 
 int dispatch(const CLI::App& app, const Arguments& a) {
@@ -66,7 +71,8 @@ int dispatch(const CLI::App& app, const Arguments& a) {
   if (app.got_subcommand("verify")) return run_verify(a.input);
   if (app.got_subcommand("extract")) return run_extract(a.input, a.dir);
   bool has_program = a.image_inputs.size() == 2;
-  return run_image(has_program ? a.image_inputs[0] : std::string(), a.image_inputs.back(), a.output);
+  return run_image(has_program ? a.image_inputs[0] : std::string(), a.image_inputs.back(), a.output,
+                   a.sign_command);
 }
 
 const char* const kSubcommands[] = {"build", "diff", "list", "verify", "extract", "image"};

@@ -73,3 +73,10 @@ unsigned process_id();
 
 // The running program's own path (UTF-8), or empty.
 std::string executable_path();
+
+// Runs a command line through the system's shell (/bin/sh, or cmd.exe) and
+// waits for it. Its exit status, or -1 with *error when it could not run.
+int run_shell_command(const std::string& utf8_command, std::string* error);
+
+// `path` quoted for that shell as one argument.
+std::string shell_quoted(const std::string& utf8_path);

@@ -3,10 +3,12 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "file_io.h"
@@ -227,4 +229,22 @@ bool InputFile::read_some(uint8_t* buffer, size_t capacity, size_t* got, std::st
 void InputFile::close() {
   if (handle_ >= 0) ::close(static_cast<int>(handle_));
   handle_ = -1;
+}
+
+int run_shell_command(const std::string& utf8_command, std::string* error) {
+  fflush(stdout);
+  int status = system(utf8_command.c_str());
+  if (status == -1) {
+    *error = errno_text();
+    return -1;
+  }
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  *error = "ended by signal " + std::to_string(WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+  return -1;
+}
+
+std::string shell_quoted(const std::string& utf8_path) {
+  std::string out = "'";
+  for (char c : utf8_path) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
 }
