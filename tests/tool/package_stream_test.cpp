@@ -6,6 +6,7 @@
 #include "package.h"
 #include "package_build.h"
 #include "package_file_writer.h"
+#include "package_integrity.h"
 #include "package_writer.h"
 #include "tool_support.h"
 
@@ -85,8 +86,22 @@ TEST_F(PackageStreamTest, WriterLaysOutTheBytesOfThePackageWriter) {
   }
   uint64_t size = 0;
   ASSERT_TRUE(writer.finish(&size, &error)) << error;
-  EXPECT_EQ(size, expected.size());
-  EXPECT_EQ(read_file(dir_ / "p.krv"), std::string(expected.begin(), expected.end()));
+  // The entries lie byte for byte where the package writer puts them; the
+  // checksum section follows them and the reader's own check proves it.
+  std::string streamed = read_file(dir_ / "p.krv");
+  EXPECT_EQ(streamed.size(), size);
+  uint32_t entries_end = read_le32(expected.data() + kHeaderDirectoryOffsetAt);
+  ASSERT_GE(streamed.size(), entries_end);
+  EXPECT_EQ(streamed.substr(kHeaderSize, entries_end - kHeaderSize),
+            std::string(expected.begin() + kHeaderSize, expected.begin() + entries_end));
+  Package package{};
+  ASSERT_TRUE(open_package(&package, (dir_ / "p.krv").c_str(), false));
+  ASSERT_EQ(package.header.entry_count, entries.size() + 1);
+  EXPECT_STREQ(package.entries[entries.size()].name, kChecksumsName);
+  PlatformSha256 sha256;
+  PackageResult checked = check_package_integrity(package, sha256.function());
+  EXPECT_TRUE(checked) << package_error_text(checked.error);
+  close_package(&package);
   EXPECT_TRUE(temp_leftovers(dir_).empty());
 }
 
@@ -125,7 +140,8 @@ TEST_F(PackageStreamTest, StreamedFilesReadBackAndStayPlainWhenDeflateDoesNotShr
   ASSERT_TRUE(build_package_file(content, options, (dir_ / "p.krv").u8string(), &size, &error)) << error;
   EXPECT_EQ(fs::file_size(dir_ / "p.krv"), size);
   auto entries = entries_of(dir_ / "p.krv");
-  ASSERT_EQ(entries.size(), content.files.size() + 1);
+  // The files, :RegistryKeys and :Checksums.
+  ASSERT_EQ(entries.size(), content.files.size() + 2);
   for (const auto& [name, bytes] : entries) {
     if (name[0] != ':') EXPECT_EQ(bytes, contents_[name]) << name;
   }
