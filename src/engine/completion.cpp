@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "file_safety.h"
 #include "messages.h"
 #include "progress_window.h"
 #include "section_reader.h"
@@ -12,7 +13,7 @@
 void remove_listed_files(WorkerState* state) {
   int index = find_entry(&state->package, ":FilesToRemove");
   if (index < 0) return;
-  uint8_t* section = load_entry(&state->package, index);
+  uint8_t* section = load_entry_guarded(state->package, index);
   if (section == nullptr) return;
   SectionCursor cursor = section_cursor(section, state->package.entries[index].size);
   const char* name;

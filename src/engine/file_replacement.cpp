@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <string>
+
+#include "file_safety.h"
 #include "messages.h"
 #include "progress_window.h"
 #include "section_reader.h"
@@ -22,7 +25,7 @@ void load_name_table(WorkerState* state) {
   int index = find_entry(&state->package, ":XlatNamesTable");
   if (index < 0) return;
   // A table that cannot be loaded leaves every file under its own name.
-  state->xlat_names = load_entry(&state->package, index);
+  state->xlat_names = load_entry_guarded(state->package, index);
   if (state->xlat_names != nullptr) state->xlat_size = state->package.entries[index].size;
 }
 
@@ -42,7 +45,7 @@ const char* xlat_name(const WorkerState* state, const char* entry_name) {
 void create_folders(const WorkerState* state) {
   int index = find_entry(&state->package, ":Folders");
   if (index < 0) return;
-  uint8_t* section = load_entry(&state->package, index);
+  uint8_t* section = load_entry_guarded(state->package, index);
   if (section == nullptr) return;
   SectionCursor cursor = section_cursor(section, state->package.entries[index].size);
   const char* folder;
@@ -86,12 +89,13 @@ bool write_target(const WorkerState* state, int index, const char* target) {
   if (file == INVALID_HANDLE_VALUE) return false;
   // An empty file is valid content; only its mapping would be refused.
   bool written = entry.size == 0;
-  if (!written) {
+  if (!written && reserve_file_space(file, entry.size) == ERROR_SUCCESS) {
     HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READWRITE, 0, entry.size, nullptr);
     if (mapping != nullptr) {
       void* view = MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0);
       if (view != nullptr) {
-        written = load_entry_into(&state->package, index, static_cast<uint8_t*>(view));
+        written = fill_from_entry(state->package, index, static_cast<uint8_t*>(view),
+                                  entry.size) == ERROR_SUCCESS;
         UnmapViewOfFile(view);
       }
       CloseHandle(mapping);
@@ -99,6 +103,13 @@ bool write_target(const WorkerState* state, int index, const char* target) {
   }
   CloseHandle(file);
   return written;
+}
+
+std::wstring wide_of(const char* path) {
+  int length = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
+  std::wstring wide(length > 0 ? length : 1, L'\0');
+  if (length > 0) MultiByteToWideChar(CP_ACP, 0, path, -1, &wide[0], length);
+  return wide;
 }
 
 void report_failure(WorkerState* state, const char* shown_path) {
@@ -125,10 +136,10 @@ bool replace_file(WorkerState* state, int index, const char* relative_path) {
   // Results ignored: with no present file (or a stale backup in the way)
   // the move fails and the removal clears the target path.
   MoveFileA(target, backup);
-  DeleteFileA(target);
+  delete_file_even_read_only(wide_of(target).c_str());
 
   if (write_target(state, index, target)) {
-    DeleteFileA(backup);
+    delete_file_even_read_only(wide_of(backup).c_str());
     show_status(kFileUpdated, target);
     return true;
   }

@@ -5,9 +5,13 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "command_line.h"
 #include "image_builder.h"
+#include "installation_lock.h"
+#include "package_names.h"
+#include "section_reader.h"
 #include "messages.h"
 #include "progress_window.h"
 #include "worker_state.h"
@@ -29,6 +33,26 @@ bool sections_intact(const Package* package) {
     free_entry_buffer(section);
   }
   return true;
+}
+
+// One run per installation at a time; a package without its registry keys
+// ends at the installation lookup and needs no lock.
+DWORD lock_installation(const Package* package, InstallationLock* lock) {
+  int index = find_entry(package, ":RegistryKeys");
+  if (index < 0) return ERROR_SUCCESS;
+  uint8_t* section = load_entry(package, index);
+  if (section == nullptr) return ERROR_SUCCESS;
+  RegistryKeysSection keys;
+  DWORD result = ERROR_SUCCESS;
+  if (parse_registry_keys(section, package->entries[index].size, &keys)) {
+    int length = MultiByteToWideChar(1251, 0, keys.key_path, -1, nullptr, 0);
+    std::wstring key(length > 0 ? length : 1, L'\0');
+    if (length > 0) MultiByteToWideChar(1251, 0, keys.key_path, -1, &key[0], length);
+    key.resize(length > 0 ? length - 1 : 0);
+    result = acquire_installation_lock(key, lock);
+  }
+  free_entry_buffer(section);
+  return result;
 }
 
 void run_phases(WorkerState* state) {
@@ -75,12 +99,15 @@ DWORD WINAPI UpdateWorker(LPVOID parameter) {
   state.wait_for_ok = 1;
   bool from_image = arguments->count < 2;
   const char* package_path = from_image ? argv[0] : argv[1];
+  InstallationLock lock;
   if (open_package(&state.package, package_path, from_image) &&
-      sections_intact(&state.package)) {
+      sections_intact(&state.package) && check_package_names(state.package).safe() &&
+      lock_installation(&state.package, &lock) == ERROR_SUCCESS) {
     run_phases(&state);
   } else {
     show_status("%s", kUsageMessage);
   }
   release_run(&state);
+  lock.release();
   finish_run(state.wait_for_ok);
 }
