@@ -13,7 +13,7 @@
 void remove_listed_files(WorkerState* state) {
   int index = find_entry(&state->package, ":FilesToRemove");
   if (index < 0) return;
-  uint8_t* section = load_entry_guarded(state->package, index);
+  uint8_t* section = load_entry_guarded(state->package, state->package.file, index);
   if (section == nullptr) return;
   SectionCursor cursor = section_cursor(section, state->package.entries[index].size);
   const char* name;

@@ -50,7 +50,7 @@ bool run_command(const WorkerState* state, const CommandRecord& record) {
 void run_external_commands(WorkerState* state) {
   int index = find_entry(&state->package, ":CommandsToExecute");
   if (index < 0) return;
-  uint8_t* section = load_entry_guarded(state->package, index);
+  uint8_t* section = load_entry_guarded(state->package, state->package.file, index);
   // The worker checked that the list loads; only memory can fail here, and
   // then the commands did not run.
   bool failed = section == nullptr;

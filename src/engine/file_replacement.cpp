@@ -25,7 +25,7 @@ void load_name_table(WorkerState* state) {
   int index = find_entry(&state->package, ":XlatNamesTable");
   if (index < 0) return;
   // A table that cannot be loaded leaves every file under its own name.
-  state->xlat_names = load_entry_guarded(state->package, index);
+  state->xlat_names = load_entry_guarded(state->package, state->package.file, index);
   if (state->xlat_names != nullptr) state->xlat_size = state->package.entries[index].size;
 }
 
@@ -45,7 +45,7 @@ const char* xlat_name(const WorkerState* state, const char* entry_name) {
 void create_folders(const WorkerState* state) {
   int index = find_entry(&state->package, ":Folders");
   if (index < 0) return;
-  uint8_t* section = load_entry_guarded(state->package, index);
+  uint8_t* section = load_entry_guarded(state->package, state->package.file, index);
   if (section == nullptr) return;
   SectionCursor cursor = section_cursor(section, state->package.entries[index].size);
   const char* folder;
@@ -94,7 +94,7 @@ bool write_target(const WorkerState* state, int index, const char* target) {
     if (mapping != nullptr) {
       void* view = MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0);
       if (view != nullptr) {
-        written = fill_from_entry(state->package, index, static_cast<uint8_t*>(view),
+        written = fill_from_entry(state->package, state->package.file, index, static_cast<uint8_t*>(view),
                                   entry.size) == ERROR_SUCCESS;
         UnmapViewOfFile(view);
       }
