@@ -67,8 +67,18 @@ class FaultsTest : public UpdateTest {
 TEST_F(FaultsTest, TwoRunsStartedTogetherEndInTheNewTreeWithNoFileLost) {
   constexpr int kFiles = 300;
   constexpr int kTrials = 5;
-  std::vector<PreparedEntry> entries = {registry_keys(7)};
-  std::map<std::string, std::string> new_tree = {{kProgram, "the application"}};
+  // Each run ends with two programs: one logs "start" at once, the next
+  // logs "end" after a pause. Runs that overlap interleave the lines.
+  std::vector<PreparedEntry> entries = {
+      registry_keys(7),
+      compressed_entry(kCommandsToExecuteName,
+                       build_commands({{true, true, 0, "tool.exe", "start log=order.log"},
+                                       {true, true, 0, "tool.exe", "end sleep=1500 log=order.log"}}))};
+  std::string tool;
+  ASSERT_TRUE(e2e::read_file(e2e::fake_tool_exe(), &tool));
+  ASSERT_TRUE(e2e::write_file(app("tool.exe"), tool));
+  std::map<std::string, std::string> new_tree = {{kProgram, "the application"},
+                                                 {"tool.exe", tool}};
   for (int i = 0; i < kFiles; ++i) {
     std::string name = "f" + std::to_string(i) + ".txt";
     std::string content = "new " + std::to_string(i) + std::string(i * 7, 'n');
@@ -89,6 +99,7 @@ TEST_F(FaultsTest, TwoRunsStartedTogetherEndInTheNewTreeWithNoFileLost) {
     // on, and is told to.
     e2e::Scenario first = e2e::patch_scenario({e2e::quoted(e2e::wine_path(package))});
     first.answers = {"ok"};
+    first.timeout_ms = 120000;  // the second run waits for all of the first
     e2e::Scenario second = first;
 
     e2e::RunResult results[2];
@@ -102,7 +113,19 @@ TEST_F(FaultsTest, TwoRunsStartedTogetherEndInTheNewTreeWithNoFileLost) {
       EXPECT_TRUE(r.waited_for_ok) << e2e::describe(r);
       EXPECT_EQ(r.final_state.status, text(kInstalled)) << e2e::describe(r);
     }
-    EXPECT_EQ(snapshot(app_dir_), new_tree);
+    std::map<std::string, std::string> after = snapshot(app_dir_);
+    std::string order = after["order.log"];
+    std::vector<std::string> steps;
+    for (size_t at = order.find("DUMMY "); at != std::string::npos;
+         at = order.find("DUMMY ", at + 1)) {
+      steps.push_back(order.substr(at + 6, order.find(' ', at + 6) - at - 6));
+    }
+    EXPECT_EQ(steps, (std::vector<std::string>{"start", "end", "start", "end"})) << order;
+    after.erase("order.log");
+    after.erase("fake_tool_calls.log");
+    remove(app("order.log").c_str());
+    remove(app("fake_tool_calls.log").c_str());
+    EXPECT_EQ(after, new_tree);
     ASSERT_FALSE(HasFailure());
   }
 }
