@@ -108,13 +108,20 @@ struct LoadedSection {
   size_t size = 0;
 };
 
-LoadedSection load_section(const Package& package, const char* name) {
+struct Walk {
+  const Package& package;
+  SectionLoader loader;
+  const void* context;
+};
+
+LoadedSection load_section(const Walk& walk, const char* name) {
   LoadedSection section;
-  int index = find_entry(&package, name);
+  int index = find_entry(&walk.package, name);
   if (index < 0) return section;
   section.absent = false;
-  section.bytes.reset(load_entry(&package, index));
-  if (section.bytes != nullptr) section.size = package.entries[index].size;
+  section.bytes.reset(walk.loader != nullptr ? walk.loader(walk.package, index, walk.context)
+                                             : load_entry(&walk.package, index));
+  if (section.bytes != nullptr) section.size = walk.package.entries[index].size;
   return section;
 }
 
@@ -131,8 +138,9 @@ bool unreadable(NameCheck* check, NameSource source) {
   return true;
 }
 
-bool check_file_entries(const Package& package, NameCheck* check) {
-  LoadedSection table = load_section(package, ":XlatNamesTable");
+bool check_file_entries(const Walk& walk, NameCheck* check) {
+  const Package& package = walk.package;
+  LoadedSection table = load_section(walk, ":XlatNamesTable");
   if (!table.absent && table.bytes == nullptr) return unreadable(check, NameSource::kFileEntry);
   for (uint32_t i = 0; i < package.header.entry_count; ++i) {
     const char* name = package.entries[i].name;
@@ -145,9 +153,9 @@ bool check_file_entries(const Package& package, NameCheck* check) {
   return false;
 }
 
-bool check_list(const Package& package, const char* section_name, NameSource source,
+bool check_list(const Walk& walk, const char* section_name, NameSource source,
                 NameCheck* check) {
-  LoadedSection list = load_section(package, section_name);
+  LoadedSection list = load_section(walk, section_name);
   if (list.absent) return false;
   if (list.bytes == nullptr) return unreadable(check, source);
   SectionCursor cursor = section_cursor(list.bytes.get(), list.size);
@@ -158,8 +166,8 @@ bool check_list(const Package& package, const char* section_name, NameSource sou
   return false;
 }
 
-bool check_commands(const Package& package, NameCheck* check) {
-  LoadedSection list = load_section(package, ":CommandsToExecute");
+bool check_commands(const Walk& walk, NameCheck* check) {
+  LoadedSection list = load_section(walk, ":CommandsToExecute");
   if (list.absent) return false;
   if (list.bytes == nullptr) return unreadable(check, NameSource::kCommand);
   SectionCursor cursor = section_cursor(list.bytes.get(), list.size);
@@ -173,12 +181,14 @@ bool check_commands(const Package& package, NameCheck* check) {
 
 }  // namespace
 
-NameCheck check_package_names(const Package& package) {
+NameCheck check_package_names(const Package& package, SectionLoader loader,
+                              const void* loader_context) {
+  Walk walk{package, loader, loader_context};
   NameCheck check;
-  if (check_file_entries(package, &check) ||
-      check_list(package, ":Folders", NameSource::kFolder, &check) ||
-      check_list(package, ":FilesToRemove", NameSource::kRemoval, &check) ||
-      check_commands(package, &check)) {
+  if (check_file_entries(walk, &check) ||
+      check_list(walk, ":Folders", NameSource::kFolder, &check) ||
+      check_list(walk, ":FilesToRemove", NameSource::kRemoval, &check) ||
+      check_commands(walk, &check)) {
     return check;
   }
   return NameCheck{};

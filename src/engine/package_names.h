@@ -36,9 +36,15 @@ struct NameCheck {
   bool safe() const { return fault == NameFault::kNone; }
 };
 
+// How the walk reads a list section: a buffer of the entry's size that
+// free_entry_buffer releases, or null. Null as a loader means load_entry;
+// the updater passes a read that survives a package that vanishes.
+using SectionLoader = uint8_t* (*)(const Package& package, int index, const void* context);
+
 // The first name of the package that would leave the installation folder:
 // file entries as the name table translates them, ":Folders",
 // ":FilesToRemove", and the programs of ":CommandsToExecute" marked to run
 // from the installation folder. A program given with its own path is the
 // publisher's choice and is not checked.
-NameCheck check_package_names(const Package& package);
+NameCheck check_package_names(const Package& package, SectionLoader loader = nullptr,
+                              const void* loader_context = nullptr);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "command_line.h"
+#include "file_safety.h"
 #include "image_builder.h"
 #include "installation_lock.h"
 #include "package_names.h"
@@ -53,6 +54,14 @@ DWORD lock_installation(const Package* package, InstallationLock* lock) {
   }
   free_entry_buffer(section);
   return result;
+}
+
+// The names are read with the same guard as every other read of the package.
+bool names_inside(const Package& package) {
+  SectionLoader guarded = [](const Package& p, int index, const void*) {
+    return load_entry_guarded(p, p.file, index);
+  };
+  return check_package_names(package, guarded).safe();
 }
 
 void run_phases(WorkerState* state) {
@@ -101,7 +110,7 @@ DWORD WINAPI UpdateWorker(LPVOID parameter) {
   const char* package_path = from_image ? argv[0] : argv[1];
   InstallationLock lock;
   if (open_package(&state.package, package_path, from_image) &&
-      sections_intact(&state.package) && check_package_names(state.package).safe() &&
+      sections_intact(&state.package) && names_inside(state.package) &&
       lock_installation(&state.package, &lock) == ERROR_SUCCESS) {
     run_phases(&state);
   } else {

@@ -185,4 +185,22 @@ TEST(PackageNames, ListThatCannotBeReadIsRefused) {
   close_package(&package);
 }
 
+TEST(PackageNames, ListsAreReadThroughTheGivenLoader) {
+  // The updater reads sections its own way; a list its loader cannot read
+  // refuses the package even though load_entry would read it.
+  std::vector<uint8_t> bytes = package_bytes(
+      {compressed_entry(kFilesToRemoveName, build_string_list({"old.txt"}))});
+  Package package = {};
+  ASSERT_TRUE(open_package_view(&package, bytes.data(), bytes.size(), false));
+  int refused = find_entry(&package, kFilesToRemoveName);
+  SectionLoader loader = [](const Package& p, int index, const void* context) -> uint8_t* {
+    return index == *static_cast<const int*>(context) ? nullptr : load_entry(&p, index);
+  };
+  EXPECT_TRUE(check_package_names(package).safe());
+  NameCheck check = check_package_names(package, loader, &refused);
+  EXPECT_EQ(check.fault, NameFault::kUnreadable);
+  EXPECT_EQ(check.source, NameSource::kRemoval);
+  close_package(&package);
+}
+
 }  // namespace
