@@ -21,14 +21,14 @@ DWORD reserve_file_space(HANDLE file, uint64_t size);
 // not decode to its size; or the error of a fault in the package's view or
 // the destination (a package cut short, a disk that ran full). A package
 // cut inside a page reads as zeros up to that page's end without a fault,
-// so `package_file`, the file the view maps, must still be whole once the
-// entry is read; ERROR_HANDLE_EOF when it shrank.
-DWORD fill_from_entry(const Package& package, HANDLE package_file, int index,
-                      uint8_t* destination, size_t size);
+// so the file the view maps (package.file, where the package records it)
+// must still be whole once the entry is read; ERROR_HANDLE_EOF when it
+// shrank.
+DWORD fill_from_entry(const Package& package, int index, uint8_t* destination, size_t size);
 
 // load_entry with the same guard and the same check of the package file:
 // null when the entry cannot be read whole. Release with free_entry_buffer.
-uint8_t* load_entry_guarded(const Package& package, HANDLE package_file, int index);
+uint8_t* load_entry_guarded(const Package& package, int index);
 
 // DeleteFileW that also removes a read-only file, clearing the attribute
 // first; a file that still cannot be deleted gets its attribute back.

@@ -30,26 +30,27 @@ GuardedRange package_range(const Package& package) {
   return GuardedRange{package.view, package.file_size};
 }
 
-DWORD package_still_whole(const Package& package, HANDLE package_file) {
+DWORD package_still_whole(const Package& package) {
+  HANDLE file = static_cast<HANDLE>(package.file);
+  if (file == nullptr || file == INVALID_HANDLE_VALUE) return ERROR_SUCCESS;  // a view only
   LARGE_INTEGER size = {};
-  if (!GetFileSizeEx(package_file, &size)) return GetLastError();
+  if (!GetFileSizeEx(file, &size)) return GetLastError();
   bool whole = size.QuadPart >= 0 && static_cast<uint64_t>(size.QuadPart) >= package.file_size;
   return whole ? ERROR_SUCCESS : ERROR_HANDLE_EOF;
 }
 
 }  // namespace
 
-DWORD fill_from_entry(const Package& package, HANDLE package_file, int index,
-                      uint8_t* destination, size_t size) {
+DWORD fill_from_entry(const Package& package, int index, uint8_t* destination, size_t size) {
   bool filled = false;
   DWORD fault = run_guarded({package_range(package), GuardedRange{destination, size}},
                             [&] { filled = load_entry_into(&package, index, destination); });
   if (fault != ERROR_SUCCESS) return fault;
   if (!filled) return ERROR_INVALID_DATA;
-  return package_still_whole(package, package_file);
+  return package_still_whole(package);
 }
 
-uint8_t* load_entry_guarded(const Package& package, HANDLE package_file, int index) {
+uint8_t* load_entry_guarded(const Package& package, int index) {
   if (package.entries == nullptr || index < 0 ||
       static_cast<uint32_t>(index) >= package.header.entry_count) {
     return nullptr;
@@ -60,7 +61,7 @@ uint8_t* load_entry_guarded(const Package& package, HANDLE package_file, int ind
   // does not lose the buffer; free_entry_buffer releases malloc's blocks.
   uint8_t* buffer = static_cast<uint8_t*>(malloc(entry.size != 0 ? entry.size : 1));
   if (buffer == nullptr) return nullptr;
-  if (fill_from_entry(package, package_file, index, buffer, entry.size) != ERROR_SUCCESS) {
+  if (fill_from_entry(package, index, buffer, entry.size) != ERROR_SUCCESS) {
     free_entry_buffer(buffer);
     return nullptr;
   }

@@ -1,12 +1,14 @@
 // libFuzzer target: arbitrary bytes as a package file and as an image.
-// Opens, lists, looks every name up, loads every entry both ways and runs
-// every section reader over each loaded entry and over the raw input.
+// Opens, lists, looks every name up, loads every entry both ways, runs
+// every section reader over each loaded entry and over the raw input, and
+// checks the names the package gives.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "command_line.h"
 #include "package.h"
+#include "package_names.h"
 #include "section_reader.h"
 
 namespace {
@@ -78,6 +80,10 @@ void exercise(const uint8_t* data, size_t size, bool from_image) {
     }
     require(load_entry(&package, -1) == nullptr);
     if (count <= INT32_MAX) require(load_entry(&package, static_cast<int>(count)) == nullptr);
+    // The walk over every name the package gives; a refused name is never
+    // empty, since an empty name stays inside.
+    NameCheck names = check_package_names(package);
+    require(names.safe() || names.fault == NameFault::kUnreadable || !names.name.empty());
   } else {
     require(package.entries == nullptr && find_entry(&package, "") == -1);
   }
@@ -92,15 +98,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   read_sections(data, size, nullptr, 0);
 
   // The same bytes as a command line, cut at the first NUL.
-  char* line = static_cast<char*>(malloc(size + 1));
-  if (line != nullptr) {
-    if (size != 0) memcpy(line, data, size);
-    line[size] = '\0';
-    ArgumentList arguments = {};
-    split_command_line(line, &arguments);
-    require(arguments.count <= kArgumentSlots);
-    release_arguments(&arguments);
-    free(line);
-  }
+  auto arguments =
+      split_command_line(std::string_view(reinterpret_cast<const char*>(data), size));
+  require(arguments.size() <= kArgumentSlots);
   return 0;
 }
