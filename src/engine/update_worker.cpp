@@ -11,9 +11,9 @@
 #include "file_safety.h"
 #include "image_builder.h"
 #include "installation_lock.h"
+#include "messages.h"
 #include "package_names.h"
 #include "section_reader.h"
-#include "messages.h"
 #include "text_win32.h"
 #include "worker_state.h"
 
