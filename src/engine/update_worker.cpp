@@ -12,6 +12,8 @@
 #include "image_builder.h"
 #include "installation_lock.h"
 #include "messages.h"
+#include "fault_guard.h"
+#include "package_integrity.h"
 #include "package_names.h"
 #include "section_reader.h"
 #include "text_win32.h"
@@ -59,6 +61,18 @@ bool sections_intact(const Package& package) {
   return true;
 }
 
+// Every stored byte is proven before anything is shown or written: a
+// damaged package is refused whole, like one that is not valid. A package
+// that faults while it is read is refused the same way.
+bool package_intact(const Package& package) {
+  PlatformSha256 sha256;
+  bool intact = false;
+  DWORD fault = run_guarded({GuardedRange{package.view, package.file_size}}, [&] {
+    intact = static_cast<bool>(check_package_integrity(package, sha256.function()));
+  });
+  return fault == ERROR_SUCCESS && intact;
+}
+
 // Names are read with the same guard as every other read of the package.
 bool names_inside(const Package& package) {
   SectionLoader guarded = [](const Package& p, int index, const void*) {
@@ -104,8 +118,8 @@ RunOutcome apply_package(const std::wstring& path, bool from_image, UserChannel&
   // Borrowed, not owned (close_package leaves it): the guarded reads ask
   // the file whether it still has the length the view was made with.
   state.package.file = mapped.file.get();
-  if (opened && sections_intact(state.package) && names_inside(state.package) &&
-      lock_installation(state.package, &lock) == ERROR_SUCCESS) {
+  if (opened && package_intact(state.package) && sections_intact(state.package) &&
+      names_inside(state.package) && lock_installation(state.package, &lock) == ERROR_SUCCESS) {
     run_phases(&state);
   } else {
     state.outcome = usage(user, RunFailure::kPackageRefused);
