@@ -43,8 +43,9 @@ DWORD package_still_whole(const Package& package) {
 
 DWORD fill_from_entry(const Package& package, int index, uint8_t* destination, size_t size) {
   bool filled = false;
-  DWORD fault = run_guarded({package_range(package), GuardedRange{destination, size}},
-                            [&] { filled = load_entry_into(&package, index, destination); });
+  DWORD fault = run_guarded({package_range(package), GuardedRange{destination, size}}, [&] {
+    filled = static_cast<bool>(load_entry_into(&package, index, destination));
+  });
   if (fault != ERROR_SUCCESS) return fault;
   if (!filled) return ERROR_INVALID_DATA;
   return package_still_whole(package);
