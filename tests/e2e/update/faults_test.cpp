@@ -353,9 +353,13 @@ TEST_F(FaultsTest, ReadOnlyFilesAreReplacedAndLeaveNoBackup) {
       ASSERT_TRUE(e2e::write_file(app("ro.txt.bak"), std::string("stale")));
       ASSERT_EQ(chmod(app("ro.txt.bak").c_str(), 0444), 0);
     }
+    // Spoiled before the checksum section is made, so that the package
+    // passes the check at the start and the entry fails only as it is written.
     PreparedEntry entry = compressed_entry("ro.txt", "new");
     if (c.damaged) entry.stored.back() ^= 0xFF;
-    e2e::RunResult r = e2e::run_patch(apply(package_of({registry_keys(1), entry})));
+    PackageLayout layout;
+    layout.checksums = true;
+    e2e::RunResult r = e2e::run_patch(apply(package_of({registry_keys(1), entry}, layout)));
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.exit_code, 0);
     const std::string target = install_dir() + "ro.txt";
