@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "file_safety.h"
 #include "messages.h"
 #include "section_reader.h"
 #include "text_win32.h"
@@ -60,7 +61,7 @@ SectionBytes SectionBytes::load(const Package& package, const char* name) {
   int index = find_entry(&package, name);
   if (index < 0) return section;
   section.present_ = true;
-  section.bytes_.reset(load_entry(&package, index));
+  section.bytes_.reset(load_entry_guarded(package, index));
   if (section.bytes_ != nullptr) section.size_ = package.entries[index].size;
   return section;
 }
@@ -90,12 +91,14 @@ bool replace_file(WorkerState* state, int index, const std::wstring& relative_pa
   // the move fails and the removal clears the target path.
   std::wstring long_target = extended_path(target);
   std::wstring long_backup = extended_path(backup);
+  // A read-only target that could not be moved aside is deleted all the
+  // same; a backup that must go, read-only or not, goes.
   MoveFileW(long_target.c_str(), long_backup.c_str());
-  DeleteFileW(long_target.c_str());
+  delete_file_even_read_only(long_target.c_str());
 
   WinResult written = write_target(state->package, index, long_target);
   if (written.ok()) {
-    DeleteFileW(long_backup.c_str());
+    delete_file_even_read_only(long_backup.c_str());
     state->report(RunEventKind::kFileWritten, target);
     state->status(kFileUpdated, target);
     return true;

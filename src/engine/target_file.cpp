@@ -1,5 +1,6 @@
 #include "target_file.h"
 
+#include "file_safety.h"
 #include "text_win32.h"
 
 WinResult write_target(const Package& package, int index, const std::wstring& target) {
@@ -9,13 +10,14 @@ WinResult write_target(const Package& package, int index, const std::wstring& ta
   if (!file.valid()) return WinResult{GetLastError()};
   // An empty file is valid content; only its mapping would be refused.
   if (entry.size == 0) return WinResult{};
+  WinResult reserved{reserve_file_space(file.get(), entry.size)};
+  if (!reserved.ok()) return reserved;
   UniqueHandle mapping(
       CreateFileMappingW(file.get(), nullptr, PAGE_READWRITE, 0, entry.size, nullptr));
   if (!mapping.valid()) return WinResult{GetLastError()};
   UniqueView view(MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, 0));
   if (view.get() == nullptr) return WinResult{GetLastError()};
-  if (!load_entry_into(&package, index, static_cast<uint8_t*>(view.get()))) {
-    return WinResult{ERROR_INVALID_DATA};  // the entry does not decode to its size
-  }
-  return WinResult{};
+  // ERROR_INVALID_DATA when the entry does not decode to its size; a fault
+  // of either view ends here as its error code.
+  return WinResult{fill_from_entry(package, index, static_cast<uint8_t*>(view.get()), entry.size)};
 }

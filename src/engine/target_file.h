@@ -14,7 +14,8 @@ struct WinResult {
   bool ok() const { return error == ERROR_SUCCESS; }
 };
 
-// Creates `target` (any path form the file functions take) and fills it
-// from the entry through a writable mapping of exactly the entry's size;
-// the first failing step's error code is the result.
+// Creates `target` (any path form the file functions take), reserves its
+// space and fills it from the entry through a writable mapping of exactly
+// the entry's size, guarded against faults of either view; the first
+// failing step's error code is the result.
 WinResult write_target(const Package& package, int index, const std::wstring& target);

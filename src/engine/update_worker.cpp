@@ -8,9 +8,14 @@
 #include <vector>
 
 #include "command_line.h"
+#include "file_safety.h"
 #include "image_builder.h"
+#include "installation_lock.h"
 #include "messages.h"
+#include "fault_guard.h"
 #include "package_integrity.h"
+#include "package_names.h"
+#include "section_reader.h"
 #include "text_win32.h"
 #include "worker_state.h"
 
@@ -57,10 +62,34 @@ bool sections_intact(const Package& package) {
 }
 
 // Every stored byte is proven before anything is shown or written: a
-// damaged package is refused whole, like one that is not valid.
+// damaged package is refused whole, like one that is not valid. A package
+// that faults while it is read is refused the same way.
 bool package_intact(const Package& package) {
   PlatformSha256 sha256;
-  return static_cast<bool>(check_package_integrity(package, sha256.function()));
+  bool intact = false;
+  DWORD fault = run_guarded({GuardedRange{package.view, package.file_size}}, [&] {
+    intact = static_cast<bool>(check_package_integrity(package, sha256.function()));
+  });
+  return fault == ERROR_SUCCESS && intact;
+}
+
+// Names are read with the same guard as every other read of the package.
+bool names_inside(const Package& package) {
+  SectionLoader guarded = [](const Package& p, int index, const void*) {
+    return load_entry_guarded(p, index);
+  };
+  return check_package_names(package, guarded).safe();
+}
+
+// One run per installation at a time. A package without readable registry
+// keys ends at the installation lookup, before any change, and needs none.
+DWORD lock_installation(const Package& package, InstallationLock* lock) {
+  SectionBytes section = SectionBytes::load(package, ":RegistryKeys");
+  RegistryKeysSection keys;
+  if (!section.loaded() || !parse_registry_keys(section.data(), section.size(), &keys)) {
+    return ERROR_SUCCESS;
+  }
+  return acquire_installation_lock(widen_1251(keys.key_path), lock);
 }
 
 void run_phases(WorkerState* state) {
@@ -82,11 +111,15 @@ RunOutcome usage(UserChannel& user, RunFailure failure) {
 RunOutcome apply_package(const std::wstring& path, bool from_image, UserChannel& user) {
   PackageFile mapped;
   WorkerState state(user);
+  InstallationLock lock;  // held until the run returns
   bool opened = map_package(path, &mapped) &&
                 open_package_view(&state.package, static_cast<const uint8_t*>(mapped.view.get()),
-                                  mapped.size, from_image) &&
-                package_intact(state.package) && sections_intact(state.package);
-  if (opened) {
+                                  mapped.size, from_image);
+  // Borrowed, not owned (close_package leaves it): the guarded reads ask
+  // the file whether it still has the length the view was made with.
+  state.package.file = mapped.file.get();
+  if (opened && package_intact(state.package) && sections_intact(state.package) &&
+      names_inside(state.package) && lock_installation(state.package, &lock) == ERROR_SUCCESS) {
     run_phases(&state);
   } else {
     state.outcome = usage(user, RunFailure::kPackageRefused);

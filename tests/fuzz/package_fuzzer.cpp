@@ -1,7 +1,8 @@
 // libFuzzer target: arbitrary bytes as a package file and as an image.
 // Opens, lists, looks every name up, loads every entry both ways and runs
 // every section reader over each loaded entry and over the raw input, and
-// runs the integrity check over every package that opens.
+// runs the integrity check and the check of the names over every package
+// that opens.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include "command_line.h"
 #include "package.h"
 #include "package_integrity.h"
+#include "package_names.h"
 #include "section_reader.h"
 
 namespace {
@@ -83,6 +85,10 @@ void exercise(const uint8_t* data, size_t size, bool from_image) {
     check_package_integrity(package, sha256.function());
     require(load_entry(&package, -1) == nullptr);
     if (count <= INT32_MAX) require(load_entry(&package, static_cast<int>(count)) == nullptr);
+    // The walk over every name the package gives; a refused name is never
+    // empty, since an empty name stays inside.
+    NameCheck names = check_package_names(package);
+    require(names.safe() || names.fault == NameFault::kUnreadable || !names.name.empty());
   } else {
     require(package.entries == nullptr && find_entry(&package, "") == -1);
   }
