@@ -54,7 +54,9 @@ bool RunLog::open(const std::wstring& path) {
   return is_open();
 }
 
-void RunLog::write(std::wstring_view text) { write_utf8(utf8_of(text)); }
+void RunLog::write(std::wstring_view text) {
+  if (is_open()) write_utf8(utf8_of(text));
+}
 
 void RunLog::write_utf8(std::string_view text) {
   if (!is_open()) return;
