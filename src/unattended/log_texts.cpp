@@ -42,8 +42,14 @@ std::wstring start_log_text(std::wstring_view version, std::wstring_view command
          std::wstring(command_line);
 }
 
-std::wstring package_log_text(std::wstring_view package_path, bool appended) {
-  return (appended ? L"package: appended to " : L"package: ") + std::wstring(package_path);
+std::wstring package_log_text(const std::vector<std::wstring>& arguments) {
+  if (arguments.empty()) return L"package: none named";
+  if (arguments.size() > 3) {
+    return arguments[3] == L"MAKEEXE" ? L"building an image: " + arguments[2]
+                                      : L"package: none (the command line is not understood)";
+  }
+  if (arguments.size() > 1) return L"package: " + arguments[1];
+  return L"package: appended to " + arguments[0];
 }
 
 std::wstring status_log_text(std::wstring_view status) {

@@ -5,12 +5,15 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "run_rules.h"
 #include "user_channel.h"
 
 std::wstring start_log_text(std::wstring_view version, std::wstring_view command_line);
-std::wstring package_log_text(std::wstring_view package_path, bool appended);
+// What the arguments (switches taken out) ask for: a package named on the
+// command line, the one appended to the program, or an image to build.
+std::wstring package_log_text(const std::vector<std::wstring>& arguments);
 std::wstring status_log_text(std::wstring_view status);
 // A message box and its answer; `automatic` when no one was asked.
 std::wstring question_log_text(std::wstring_view caption, std::wstring_view text, bool ok,

@@ -100,4 +100,15 @@ TEST(LogTexts, BoxesTellWhoAnswered) {
             L"outcome: applied, but files could not be written; exit code 4");
 }
 
+TEST(LogTexts, ThePackageTheArgumentsName) {
+  EXPECT_EQ(package_log_text({L"C:\\u.exe"}), L"package: appended to C:\\u.exe");
+  EXPECT_EQ(package_log_text({L"PATCH.EXE", L"a.krv"}), L"package: a.krv");
+  EXPECT_EQ(package_log_text({L"PATCH.EXE", L"a.krv", L"ignored"}), L"package: a.krv");
+  EXPECT_EQ(package_log_text({L"PATCH.EXE", L"PATCH.EXE", L"a.krv", L"o.exe", L"MAKEEXE"}),
+            L"building an image: o.exe");
+  EXPECT_EQ(package_log_text({L"PATCH.EXE", L"PATCH.EXE", L"a.krv", L"o.exe", L"makeexe"}),
+            L"package: none (the command line is not understood)");
+  EXPECT_EQ(package_log_text({}), L"package: none named");
+}
+
 }  // namespace
