@@ -20,6 +20,8 @@
 
 #include "fixed_text.h"
 #include "package.h"
+#include "target_file.h"
+#include "text_win32.h"
 
 namespace {
 
@@ -37,27 +39,6 @@ size_t make_folders(char* path, size_t known) {
     folder_end = i;
   }
   return folder_end;
-}
-
-bool write_file(const Package* package, int index, const char* target) {
-  const DirectoryEntry& entry = package->entries[index];
-  HANDLE file = CreateFileA(target, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  bool written = entry.size == 0;
-  if (!written) {
-    HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READWRITE, 0, entry.size, nullptr);
-    if (mapping != nullptr) {
-      void* view = MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0);
-      if (view != nullptr) {
-        written = load_entry_into(package, index, static_cast<uint8_t*>(view));
-        UnmapViewOfFile(view);
-      }
-      CloseHandle(mapping);
-    }
-  }
-  CloseHandle(file);
-  return written;
 }
 
 // Writes every file entry below install_dir; with file_steps also takes the
@@ -87,7 +68,7 @@ bool apply_all(const Package* package, const char* install_dir, bool file_steps)
       MoveFileA(target, backup);
       DeleteFileA(target);
     }
-    if (!write_file(package, static_cast<int>(i), target)) return false;
+    if (!write_target(*package, static_cast<int>(i), widen_utf8(target)).ok()) return false;
     if (file_steps) DeleteFileA(backup);
   }
   return true;

@@ -2,148 +2,119 @@
 // folders, and every file with its ".bak" backup and restore.
 #include <windows.h>
 
-#include <cstdlib>
 #include <cstring>
 
 #include "messages.h"
-#include "progress_window.h"
 #include "section_reader.h"
+#include "text_win32.h"
 #include "worker_state.h"
 
 namespace {
 
 constexpr uint8_t kEmptyNameTable[1] = {0};
 
-}  // namespace
-
-void load_name_table(WorkerState* state) {
-  state->xlat_names = nullptr;
-  state->xlat_size = 0;
-  int index = find_entry(&state->package, ":XlatNamesTable");
-  if (index < 0) return;
-  // A table that cannot be loaded leaves every file under its own name.
-  state->xlat_names = load_entry(&state->package, index);
-  if (state->xlat_names != nullptr) state->xlat_size = state->package.entries[index].size;
+// A path in the installation, if it fits the path capacity.
+bool install_path(const WorkerState& state, std::wstring_view relative, std::wstring* path) {
+  return format_bounded<wchar_t>(path, kPathCapacity, L"%s%s", {state.install_dir, relative});
 }
 
-void release_name_table(WorkerState* state) {
-  free_entry_buffer(state->xlat_names);
-  state->xlat_names = nullptr;
-  state->xlat_size = 0;
-}
-
-const char* xlat_name(const WorkerState* state, const char* entry_name) {
-  const uint8_t* table = state->xlat_names != nullptr ? state->xlat_names : kEmptyNameTable;
-  size_t size = state->xlat_names != nullptr ? state->xlat_size : sizeof kEmptyNameTable;
-  const char* path = find_translation(table, size, entry_name);
-  return path != nullptr ? path : entry_name;
-}
-
-void create_folders(const WorkerState* state) {
-  int index = find_entry(&state->package, ":Folders");
-  if (index < 0) return;
-  uint8_t* section = load_entry(&state->package, index);
-  if (section == nullptr) return;
-  SectionCursor cursor = section_cursor(section, state->package.entries[index].size);
+void create_folders(WorkerState* state) {
+  SectionBytes section = SectionBytes::load(state->package, ":Folders");
+  if (!section.loaded()) return;
+  SectionCursor cursor = section_cursor(section.data(), section.size());
   const char* folder;
-  char path[kPathCapacity];
+  std::wstring path;
   while (next_list_item(&cursor, &folder)) {
-    // A folder whose path does not fit is not created; nothing is reported
-    // for folders.
-    if (text_format(path, "%s%s", state->install_dir, folder)) CreateDirectoryA(path, nullptr);
-  }
-  free_entry_buffer(section);
-}
-
-// Creates the folders on a file's path, outermost first. A folder path that
-// does not fit ends the walk.
-void make_parent_dirs(const WorkerState* state, const char* relative_path) {
-  char folder[kPathCapacity];
-  if (!text_format(folder, "%s", state->install_dir)) return;
-  const char* position = relative_path[0] == '\\' ? relative_path + 1 : relative_path;
-  for (const char* slash = strchr(position, '\\'); slash != nullptr;
-       slash = strchr(position, '\\')) {
-    size_t used = strlen(folder);
-    size_t part = static_cast<size_t>(slash - position);
-    if (part + 1 >= sizeof folder - used) return;
-    memcpy(folder + used, position, part);
-    folder[used + part] = '\0';
-    CreateDirectoryA(folder, nullptr);
-    folder[used + part] = '\\';
-    folder[used + part + 1] = '\0';
-    position = slash + 1;
-  }
-}
-
-namespace {
-
-// Creates the target and fills it from the entry through a writable mapping
-// of exactly the entry's size; false when any step fails.
-bool write_target(const WorkerState* state, int index, const char* target) {
-  const DirectoryEntry& entry = state->package.entries[index];
-  HANDLE file = CreateFileA(target, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  // An empty file is valid content; only its mapping would be refused.
-  bool written = entry.size == 0;
-  if (!written) {
-    HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READWRITE, 0, entry.size, nullptr);
-    if (mapping != nullptr) {
-      void* view = MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0);
-      if (view != nullptr) {
-        written = load_entry_into(&state->package, index, static_cast<uint8_t*>(view));
-        UnmapViewOfFile(view);
-      }
-      CloseHandle(mapping);
+    // A folder whose path does not fit is not created; nothing is shown for
+    // folders.
+    if (!install_path(*state, widen_1251(folder), &path)) continue;
+    if (CreateDirectoryW(extended_path(path).c_str(), nullptr)) {
+      state->report(RunEventKind::kFolderCreated, path);
     }
   }
-  CloseHandle(file);
-  return written;
 }
 
-void report_failure(WorkerState* state, const char* shown_path) {
-  state->any_failure = 1;
-  show_status(kFileFailed, shown_path);
+// Creates the folders on a file's path, outermost first. The folder paths
+// are prefixes of the target, so they fit whenever it does.
+void make_parent_dirs(WorkerState* state, const std::wstring& relative_path) {
+  size_t position = !relative_path.empty() && relative_path[0] == L'\\' ? 1 : 0;
+  for (size_t slash = relative_path.find(L'\\', position); slash != std::wstring::npos;
+       slash = relative_path.find(L'\\', slash + 1)) {
+    std::wstring folder = state->install_dir + relative_path.substr(position, slash - position);
+    if (CreateDirectoryW(extended_path(folder).c_str(), nullptr)) {
+      state->report(RunEventKind::kFolderCreated, folder);
+    }
+  }
+}
+
+void report_failure(WorkerState* state, const std::wstring& shown_path, DWORD error) {
+  state->fail(RunFailure::kFilesFailed);
+  state->report(RunEventKind::kFileFailed, shown_path, 0, error);
+  state->status(kFileFailed, shown_path);
 }
 
 }  // namespace
 
-bool replace_file(WorkerState* state, int index, const char* relative_path) {
-  char target[kPathCapacity];
-  char backup[kPathCapacity];
-  bool paths_fit = text_format(target, "%s%s", state->install_dir, relative_path) &&
-                   text_format(backup, "%s.bak", target);
-  show_status(kUpdatingFile, relative_path);
+SectionBytes SectionBytes::load(const Package& package, const char* name) {
+  SectionBytes section;
+  int index = find_entry(&package, name);
+  if (index < 0) return section;
+  section.present_ = true;
+  section.bytes_.reset(load_entry(&package, index));
+  if (section.bytes_ != nullptr) section.size_ = package.entries[index].size;
+  return section;
+}
+
+std::wstring xlat_name(const WorkerState& state, const char* entry_name) {
+  const SectionBytes& table = state.name_table;
+  const char* path = table.loaded()
+                         ? find_translation(table.data(), table.size(), entry_name)
+                         : find_translation(kEmptyNameTable, sizeof kEmptyNameTable, entry_name);
+  return widen_1251(path != nullptr ? path : entry_name);
+}
+
+bool replace_file(WorkerState* state, int index, const std::wstring& relative_path) {
+  std::wstring target;
+  std::wstring backup;
+  bool paths_fit = install_path(*state, relative_path, &target) &&
+                   format_bounded<wchar_t>(&backup, kPathCapacity, L"%s.bak", {target});
+  state->status(kUpdatingFile, relative_path);
   if (!paths_fit) {
-    // Nothing is moved or created for a file whose paths do not fit; the
-    // folder paths are prefixes of the target, so they fit whenever it does.
-    report_failure(state, relative_path);
+    // Nothing is moved or created for a file whose paths do not fit.
+    report_failure(state, relative_path, ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
   make_parent_dirs(state, relative_path);
 
   // Results ignored: with no present file (or a stale backup in the way)
   // the move fails and the removal clears the target path.
-  MoveFileA(target, backup);
-  DeleteFileA(target);
+  std::wstring long_target = extended_path(target);
+  std::wstring long_backup = extended_path(backup);
+  MoveFileW(long_target.c_str(), long_backup.c_str());
+  DeleteFileW(long_target.c_str());
 
-  if (write_target(state, index, target)) {
-    DeleteFileA(backup);
-    show_status(kFileUpdated, target);
+  WinResult written = write_target(state->package, index, long_target);
+  if (written.ok()) {
+    DeleteFileW(long_backup.c_str());
+    state->report(RunEventKind::kFileWritten, target);
+    state->status(kFileUpdated, target);
     return true;
   }
-  DeleteFileA(target);
-  MoveFileA(backup, target);
-  report_failure(state, target);
+  DeleteFileW(long_target.c_str());
+  if (MoveFileW(long_backup.c_str(), long_target.c_str())) {
+    state->report(RunEventKind::kFileRestored, target);
+  }
+  report_failure(state, target, written.error);
   return false;
 }
 
 void replace_files(WorkerState* state) {
-  load_name_table(state);
+  // A table that cannot be loaded leaves every file under its own name.
+  state->name_table = SectionBytes::load(state->package, ":XlatNamesTable");
   create_folders(state);
   for (uint32_t i = 0; i < state->package.header.entry_count; ++i) {
     const char* name = state->package.entries[i].name;
     if (name[0] == ':') continue;
-    replace_file(state, static_cast<int>(i), xlat_name(state, name));
+    replace_file(state, static_cast<int>(i), xlat_name(*state, name));
   }
 }
