@@ -87,6 +87,8 @@ std::wstring event_log_text(const RunEvent& event, std::wstring_view error_messa
       return L"command ended: " + path + L"; exit code " + number(event.value);
     case RunEventKind::kMarkerFound:
       return L"failure marker found: " + path;
+    case RunEventKind::kMarkerAbsent:
+      return L"no failure marker: " + path;
     case RunEventKind::kRemoved:
       return L"removed: " + path;
     case RunEventKind::kLevelWritten:

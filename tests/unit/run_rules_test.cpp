@@ -4,7 +4,10 @@
 
 #include <string>
 
+#include <vector>
+
 #include "log_texts.h"
+#include "ruled_channel.h"
 #include "run_rules.h"
 
 namespace {
@@ -104,11 +107,84 @@ TEST(LogTexts, ThePackageTheArgumentsName) {
   EXPECT_EQ(package_log_text({L"C:\\u.exe"}), L"package: appended to C:\\u.exe");
   EXPECT_EQ(package_log_text({L"PATCH.EXE", L"a.krv"}), L"package: a.krv");
   EXPECT_EQ(package_log_text({L"PATCH.EXE", L"a.krv", L"ignored"}), L"package: a.krv");
-  EXPECT_EQ(package_log_text({L"PATCH.EXE", L"PATCH.EXE", L"a.krv", L"o.exe", L"MAKEEXE"}),
+  EXPECT_EQ(package_log_text({L"PATCH.EXE", L"a.krv", L"o.exe", L"MAKEEXE"}),
             L"building an image: o.exe");
-  EXPECT_EQ(package_log_text({L"PATCH.EXE", L"PATCH.EXE", L"a.krv", L"o.exe", L"makeexe"}),
+  EXPECT_EQ(package_log_text({L"PATCH.EXE", L"a.krv", L"o.exe", L"makeexe"}),
             L"package: none (the command line is not understood)");
   EXPECT_EQ(package_log_text({}), L"package: none named");
+}
+
+// A display behind the ruled channel that records what reaches it.
+struct RecordingDisplay : UserChannel {
+  void show_status(std::wstring_view text) override { statuses.emplace_back(text); }
+  bool ask(Question question, std::wstring_view, std::wstring_view) override {
+    asked.push_back(question);
+    return answer;
+  }
+  void show_commands_failed(std::wstring_view, std::wstring_view) override { ++command_boxes; }
+  void report(const RunEvent&) override { ++events; }
+
+  bool answer = true;
+  std::vector<std::wstring> statuses;
+  std::vector<Question> asked;
+  int command_boxes = 0;
+  int events = 0;
+};
+
+// What the engine sees through the channel, and what reaches the display.
+struct Seen {
+  bool startup_ok, level_ok;
+  std::vector<Question> asked;
+  size_t statuses;
+  int command_boxes;
+};
+
+Seen drive(UserChannel* display_or_null, RecordingDisplay* display, const RunSwitches& switches) {
+  RuledChannel channel(display_or_null, switches);
+  channel.show_status(L"status");
+  Seen seen;
+  seen.startup_ok = channel.ask(Question::kStartupMessage, L"c", L"t");
+  seen.level_ok = channel.ask(Question::kPatchLevel, L"!", L"again?");
+  channel.show_commands_failed(L"!", L"failed");
+  channel.report(RunEvent{RunEventKind::kFileWritten, L"x", 0, 0});
+  seen.asked = display->asked;
+  seen.statuses = display->statuses.size();
+  seen.command_boxes = display->command_boxes;
+  return seen;
+}
+
+TEST(RuledChannel, ShowsAndAsksOnlyWhatTheSwitchesLeave) {
+  const struct {
+    const char* what;
+    RunSwitches switches;
+    bool with_display;
+    bool user_answer;
+    bool startup_ok, level_ok;
+    std::vector<Question> asked;
+    size_t statuses;
+    int command_boxes;
+  } cases[] = {
+      {"attended: everything reaches the window", switches_of(false, false, false), true, false,
+       false, false, {Question::kStartupMessage, Question::kPatchLevel}, 1, 1},
+      {"attended with /force: the level is not asked", switches_of(false, false, true), true,
+       true, true, true, {Question::kStartupMessage}, 1, 1},
+      {"/passive: status only", switches_of(false, true, false), true, false, true, false, {}, 1,
+       0},
+      {"/quiet: nothing at all", switches_of(true, false, false), false, false, true, false, {},
+       0, 0},
+      {"/quiet /force", switches_of(true, false, true), false, false, true, true, {}, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    RecordingDisplay display;
+    display.answer = c.user_answer;
+    Seen seen = drive(c.with_display ? &display : nullptr, &display, c.switches);
+    EXPECT_EQ(seen.startup_ok, c.startup_ok);
+    EXPECT_EQ(seen.level_ok, c.level_ok);
+    EXPECT_EQ(seen.asked, c.asked);
+    EXPECT_EQ(seen.statuses, c.statuses);
+    EXPECT_EQ(seen.command_boxes, c.command_boxes);
+  }
 }
 
 }  // namespace

@@ -45,8 +45,8 @@ TEST(RunSwitches, RecognisedAnywhereAndRemoved) {
       {"the program's name is never a switch", {L"/quiet", L"pkg.krv"},
        {L"/quiet", L"pkg.krv"}, false, false, false, L""},
       {"MAKEEXE arguments keep their places",
-       {L"PATCH.EXE", L"PATCH.EXE", L"/quiet", L"pkg.krv", L"out.exe", L"MAKEEXE"},
-       {L"PATCH.EXE", L"PATCH.EXE", L"pkg.krv", L"out.exe", L"MAKEEXE"}, true, false, false,
+       {L"PATCH.EXE", L"/quiet", L"pkg.krv", L"out.exe", L"MAKEEXE"},
+       {L"PATCH.EXE", L"pkg.krv", L"out.exe", L"MAKEEXE"}, true, false, false,
        L""},
       // U+0130 (capital I with dot) lower-cases to 'i' in some libraries.
       {"only ASCII letters fold", {L"u.exe", L"/QU\u0130ET", L"/FORCE"}, {L"u.exe", L"/QU\u0130ET"},
