@@ -92,7 +92,7 @@ def apply_section(results):
     print("Apply under Wine: fresh installation folder each run, timed from the start "
           "of the process to PATCH.EXE's OK button (baseline: to its exit)")
     medians = {}
-    for kind in ("baseline", "baseline_file_steps", "patch"):
+    for kind in ("baseline", "baseline_file_steps", "patch", "patch_checksums"):
         rs = [r for r in runs if r["kind"] == kind]
         if not rs:
             continue
@@ -105,6 +105,9 @@ def apply_section(results):
               f"peak working set {peak_ws / 1e6:.1f} MB, peak pagefile {peak_pf / 1e6:.1f} MB")
     if "baseline" in medians and "patch" in medians:
         print(f"  PATCH.EXE / baseline: {medians['patch'] / medians['baseline']:.2f}x")
+    if "patch" in medians and "patch_checksums" in medians:
+        print(f"  PATCH.EXE with the checksum section / without (streams inflated once "
+              f"more): {medians['patch_checksums'] / medians['patch']:.2f}x")
     if "baseline" in medians and "baseline_file_steps" in medians:
         print(f"  baseline with the updater's backup and folder steps / baseline: "
               f"{medians['baseline_file_steps'] / medians['baseline']:.2f}x "

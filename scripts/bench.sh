@@ -11,7 +11,9 @@
 #   pack    krvpack on all cores vs one core; package size vs zip -6 / -9
 #   apply   PATCH.EXE under Wine vs bench/baseline_apply.cpp, which does only
 #           create, map, decode, unmap, close (and once more with the
-#           updater's backup and folder steps added); PATCH.EXE's peak memory
+#           updater's backup and folder steps added); PATCH.EXE again with
+#           the same package carrying the checksum section (its integrity
+#           check hashes instead of inflating once more); peak memory
 # and prints the figures (bench/summarize.py); they stay in
 # build/bench/results-MODE/. A figure is never a pass or a fail: the script
 # fails only when a step breaks (a build, a decode that does not give the
@@ -50,8 +52,8 @@ ninja -C "$bench/windows" -j2 PATCH.EXE baseline_apply apply_timer >/dev/null
 
 # --- corpus -----------------------------------------------------------------
 # Made again only when its generator, the writer or the size changed.
-stamp="$(cat bench/corpus.cpp bench/make_corpus.cpp tools/package_writer/*.cpp \
-         tools/package_writer/*.h | sha256sum | cut -c1-16)-$corpus_mb-$max_file_mb"
+stamp="$(cat bench/corpus.cpp bench/make_corpus.cpp src/package_writer/*.cpp \
+         src/package_writer/*.h | sha256sum | cut -c1-16)-$corpus_mb-$max_file_mb"
 if [ "$(cat "$corpus/stamp" 2>/dev/null)" != "$stamp" ]; then
   rm -rf "$corpus"
   mkdir -p "$corpus"
@@ -131,6 +133,7 @@ wine reg add 'HKLM\Software\KorvindaBench' /v ProgramName /t REG_SZ /d app.exe \
 
 install="$WINEPREFIX/drive_c/bench_install"
 package_w="Z:$(echo "$corpus/package.krv" | tr / '\\')"
+checked_w="Z:$(echo "$corpus/package-checksums.krv" | tr / '\\')"
 timer_w="Z:$(echo "$bench/windows/bench/apply_timer.exe" | tr / '\\')"
 patch_w="Z:$(echo "$bench/windows/PATCH.EXE" | tr / '\\')"
 baseline_w="Z:$(echo "$bench/windows/bench/baseline_apply.exe" | tr / '\\')"
@@ -161,6 +164,8 @@ for run in $(seq "$apply_runs"); do
   apply_once baseline "$baseline_w" "$package_w" 'C:\bench_install\'
   apply_once baseline_file_steps "$baseline_w" --file-steps "$package_w" 'C:\bench_install\'
   apply_once patch --clear-value 'Software\KorvindaBench' PatchLevel --window "$patch_w" "$package_w"
+  apply_once patch_checksums --clear-value 'Software\KorvindaBench' PatchLevel --window \
+    "$patch_w" "$checked_w"
 done
 rm -rf "$install"
 
