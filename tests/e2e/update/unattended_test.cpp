@@ -125,6 +125,7 @@ TEST_F(UnattendedTest, ExitCodesTellWhatHappened) {
     const bool attended = std::string(c.switches).find("/quiet") == std::string::npos &&
                           std::string(c.switches).find("/passive") == std::string::npos;
     if (attended) s.answers = {"ok", "ok"};
+    s.expected_end = attended ? e2e::End::kWaitsForOk : e2e::End::kClosesByItself;
     e2e::RunResult r = e2e::run_patch(s);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.exit_code, c.exit_code) << e2e::describe(r);
@@ -237,6 +238,7 @@ TEST_F(WatchedTest, PassiveShowsTheWindowButNoBoxAndClosesByItself) {
   // The startup box and the failed command's box are both taken for OK.
   e2e::Scenario s = apply(package(8, {tool_run("marker")}), true, 3);
   add_switches(&s, "/passive");
+  s.expected_end = e2e::End::kClosesByItself;
   e2e::RunResult r = e2e::run_patch(s);
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_TRUE(r.first_seen) << e2e::describe(r);
@@ -372,6 +374,7 @@ TEST_F(UnattendedTest, AFailedRunEndsOnItsFailureNotOnASuccessLine) {
     e2e::Scenario s = apply(package_of(entries), true, 3);
     if (c.hold) s.hold_files = {app("held.txt")};
     s.answers = {"ok", "ok"};
+    s.expected_end = e2e::End::kWaitsForOk;
     e2e::RunResult r = e2e::run_patch(s);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.exit_code, 0) << "no switches: the exit code stays 0";
