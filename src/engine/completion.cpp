@@ -1,5 +1,5 @@
-// The last steps of a run: removing what the package lists, then reporting
-// success and recording the new patch level.
+// The last steps of a run: removing what the package lists, then telling
+// the outcome: success and the new patch level, or the failure.
 #include <windows.h>
 
 #include <cstring>
@@ -29,8 +29,25 @@ void remove_listed_files(WorkerState* state) {
   }
 }
 
+namespace {
+
+// A failed run must not end on the success line of whatever file came
+// last: it ends on the last failed file's line, or on the commands' failure.
+void show_failure_last(WorkerState* state) {
+  if (!state->last_failed_file.empty()) {
+    state->status(kFileFailed, state->last_failed_file);
+  } else if (state->outcome.failure == RunFailure::kCommandsFailed) {
+    state->status(kCommandsFailed);
+  }
+}
+
+}  // namespace
+
 void complete_update(WorkerState* state) {
-  if (state->outcome.any_failure) return;
+  if (state->outcome.any_failure) {
+    show_failure_last(state);
+    return;
+  }
   state->status(kUpdateInstalled);
   UniqueKey key;
   LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, state->settings.key_path.c_str(), 0,

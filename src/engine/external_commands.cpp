@@ -60,6 +60,7 @@ bool run_command(WorkerState* state, const CommandRecord& record) {
     DeleteFileW(long_marker.c_str());  // a marker that stays still counts once
     return false;
   }
+  state->report(RunEventKind::kMarkerAbsent, marker);
   return true;
 }
 

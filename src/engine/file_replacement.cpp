@@ -50,6 +50,7 @@ void make_parent_dirs(WorkerState* state, const std::wstring& relative_path) {
 
 void report_failure(WorkerState* state, const std::wstring& shown_path, DWORD error) {
   state->fail(RunFailure::kFilesFailed);
+  state->last_failed_file = shown_path;
   state->report(RunEventKind::kFileFailed, shown_path, 0, error);
   state->status(kFileFailed, shown_path);
 }

@@ -138,7 +138,10 @@ void WorkerState::status(std::wstring_view pattern, std::wstring_view argument) 
 }
 
 RunOutcome run_update(std::wstring_view command_line, UserChannel& user) {
-  std::vector<std::wstring> argv = split_command_line(command_line);
+  return run_update(split_command_line(command_line), user);
+}
+
+RunOutcome run_update(const std::vector<std::wstring>& argv, UserChannel& user) {
   RunOutcome outcome;
   if (argv.empty()) {
     outcome = usage(user, RunFailure::kBadCommandLine);

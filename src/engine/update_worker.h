@@ -3,8 +3,13 @@
 // outcome.
 #pragma once
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "user_channel.h"
 
 RunOutcome run_update(std::wstring_view command_line, UserChannel& user);
+// The same run from arguments already split (and rid of the switches that
+// only the front end reads).
+RunOutcome run_update(const std::vector<std::wstring>& argv, UserChannel& user);

@@ -24,6 +24,7 @@ enum class RunEventKind {
   kCommandFailedToStart,  // path, error
   kCommandExited,      // path, value: exit code (only when waited for)
   kMarkerFound,        // path: the marker
+  kMarkerAbsent,       // path: the marker, not there after a command
   kRemoved,            // path: a file or empty folder that is gone
   kLevelWritten,       // value: the new level
   kLevelNotWritten,    // error

@@ -51,6 +51,9 @@ struct WorkerState {
   SectionBytes name_table;  // XlatNames as loaded
   UserChannel& user;
   RunOutcome outcome;
+  // The path the last failed file's failure line named: a failed run ends
+  // on that line again.
+  std::wstring last_failed_file;
 
   // The status line through the bounded formatter: a text over the status
   // capacity leaves the line as it was.

@@ -1,22 +1,55 @@
-// PATCH.EXE's process entry: the progress window, the worker thread and the
-// loop that serves the window until RunState says the program ends.
+// PATCH.EXE's process entry: takes the switches of an unattended run out of
+// the command line, then runs the update with the progress window (served
+// by this thread while a worker thread runs the update) or, with /quiet,
+// with no window at all. The exit code tells an unattended run's outcome.
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
+#include "command_line.h"
+#include "log_texts.h"
+#include "logging_channel.h"
 #include "progress_dialog.h"
 #include "progress_window.h"
 #include "resource_ids.h"
+#include "ruled_channel.h"
+#include "run_log_win32.h"
+#include "run_rules.h"
+#include "run_switches.h"
 #include "update_worker.h"
 
 namespace {
 
 constexpr SIZE_T kWorkerStackSize = 65536;
 
-// The worker thread: the run through the window's channel, then its end.
+// One run: its arguments without the switches, what the switches asked
+// for, the log, and the outcome that decides the exit code.
+struct RunRequest {
+  std::vector<std::wstring> arguments;
+  RunSwitches switches;
+  RunLog log;
+  HWND window = nullptr;
+  RunOutcome outcome;
+};
+
+// The run through its channel: the switches' rules in front of the window
+// (or of nothing at all), and the log listening to all of it.
+void run_through(UserChannel* display, RunRequest* request) {
+  RuledChannel ruled(display, request->switches);
+  LoggingChannel logged(ruled, request->switches, request->log);
+  request->outcome = run_update(request->arguments, logged);
+}
+
+// The worker thread of a run with the window, then its end. A passive run
+// closes its window by itself.
 DWORD WINAPI worker_thread(LPVOID parameter) {
-  HWND window = static_cast<HWND>(parameter);
-  WindowChannel channel(window);
-  RunOutcome outcome = run_update(GetCommandLineW(), channel);
-  finish_run(window, outcome);
+  RunRequest* request = static_cast<RunRequest*>(parameter);
+  WindowChannel channel(request->window);
+  run_through(&channel, request);
+  RunOutcome shown = request->outcome;
+  if (request->switches.passive) shown.wait_for_ok = false;
+  finish_run(request->window, shown);
   return 0;
 }
 
@@ -69,23 +102,44 @@ void serve_window(HWND window, HANDLE worker) {
   }
 }
 
-}  // namespace
-
-// Without its window a run could never be ended by the user, and without its
-// worker it would never end: in either case the program ends at once.
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-  // A DLL planted beside a downloaded image must never be loaded.
-  restrict_dll_search();
+// Without its window an attended run could never be ended by the user, and
+// without its worker it would never end: in either case the program ends at
+// once. A passive run without its window goes on as a quiet one.
+void run_with_window(HINSTANCE instance, RunRequest* request) {
   g_run_state.store(kRunStateRunning);
-  HWND window = create_progress_window(instance);
-  if (window == nullptr) return 0;
-
-  HANDLE worker = CreateThread(nullptr, kWorkerStackSize, worker_thread, window, 0, nullptr);
+  request->window = create_progress_window(instance);
+  if (request->window == nullptr) {
+    if (request->switches.passive) run_through(nullptr, request);
+    return;
+  }
+  HANDLE worker = CreateThread(nullptr, kWorkerStackSize, worker_thread, request, 0, nullptr);
   if (worker != nullptr) {
-    serve_window(window, worker);
+    serve_window(request->window, worker);
     WaitForSingleObject(worker, INFINITE);
     CloseHandle(worker);
   }
-  DestroyWindow(window);
-  return 0;
+  DestroyWindow(request->window);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  // A DLL planted beside a downloaded image must never be loaded.
+  restrict_dll_search();
+  const wchar_t* command_line = GetCommandLineW();
+  RunRequest request;
+  request.arguments = split_command_line(std::wstring_view(command_line));
+  request.switches = take_run_switches(&request.arguments);
+  request.log.open(request.switches.log_path);
+  request.log.write(start_log_text(KRV_UPDATER_VERSION, command_line));
+  request.log.write(package_log_text(request.arguments));
+
+  if (request.switches.quiet) {
+    run_through(nullptr, &request);
+  } else {
+    run_with_window(instance, &request);
+  }
+  int exit_code = exit_code_of(request.outcome, request.switches);
+  request.log.write(outcome_log_text(request.outcome, exit_code));
+  return exit_code;
 }

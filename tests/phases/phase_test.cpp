@@ -446,8 +446,9 @@ TEST_F(PhaseTest, FailedFilesAreRestoredAndReportedWithTheirError) {
   EXPECT_FALSE(exists(app(L"Битый.txt.bak")));
   EXPECT_EQ(read_file(app(L"Целый.txt")), "whole") << "later files are still written";
   EXPECT_EQ(installed_level(), -1) << "no level after a failure";
-  EXPECT_EQ(user_.last_status(), updated_line(app(L"Целый.txt")));
-  EXPECT_NE(std::find(user_.statuses.begin(), user_.statuses.end(), failed_line(app(L"Битый.txt"))),
+  // The run ends on its last failure, not on the success of the file after it.
+  EXPECT_EQ(user_.last_status(), failed_line(app(L"Битый.txt")));
+  EXPECT_NE(std::find(user_.statuses.begin(), user_.statuses.end(), updated_line(app(L"Целый.txt"))),
             user_.statuses.end());
 
   auto failed = user_.events_of(RunEventKind::kFileFailed);
@@ -531,6 +532,9 @@ TEST_F(PhaseTest, ExternalCommands) {
     if (!row.fails) {
       EXPECT_EQ(outcome.failure, RunFailure::kNone);
       EXPECT_TRUE(user_.command_boxes.empty());
+      // Each command's marker test is reported, for the run log.
+      EXPECT_EQ(user_.events_of(RunEventKind::kMarkerAbsent).size(), row.commands.size());
+      EXPECT_TRUE(user_.events_of(RunEventKind::kMarkerFound).empty());
       EXPECT_EQ(installed_level(), kPackageLevel);
       continue;
     }
@@ -538,6 +542,7 @@ TEST_F(PhaseTest, ExternalCommands) {
     ASSERT_EQ(user_.command_boxes.size(), 1u);
     EXPECT_EQ(user_.command_boxes[0].caption, L"!");
     EXPECT_EQ(user_.command_boxes[0].text, kCommandsFailed);
+    EXPECT_EQ(user_.last_status(), kCommandsFailed) << "the window ends on the failure";
     EXPECT_EQ(installed_level(), -1);
   }
 }

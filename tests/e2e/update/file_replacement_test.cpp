@@ -70,13 +70,14 @@ TEST_F(FileReplacementTest, WritesFilesOfEveryKind) {
 }
 
 TEST_F(FileReplacementTest, StatusLineNamesTheRelativePathThenTheTarget) {
-  // The status line keeps the last file's result when nothing else follows
-  // it; an unwritable file sets the failure flag, so no success text comes.
+  // An unwritable file sets the failure flag, so no success text comes, and
+  // the run ends on that file's failure line (with its target path), not on
+  // the success line of the file after it.
   ASSERT_EQ(mkdir(app("blocker").c_str(), 0755), 0);
   ASSERT_TRUE(e2e::write_file(app("blocker/inside.txt"), std::string("keep")));
   e2e::RunResult r = run({registry_keys(1), compressed_entry("blocker\\inside.txt\\x", "x"),
                           compressed_entry("sub\\last.txt", "last")});
-  EXPECT_EQ(r.final_state.status, updated_line(install_dir() + "sub\\last.txt"));
+  EXPECT_EQ(r.final_state.status, failed_line(install_dir() + "blocker\\inside.txt\\x"));
   EXPECT_EQ(content("sub/last.txt"), "last");
   EXPECT_FALSE(r.reads[0].found) << "a failed file keeps the level unwritten";
 }
@@ -138,7 +139,8 @@ TEST_F(FileReplacementTest, FilesThatCannotBeWrittenFailAloneAndKeepTheirContent
   EXPECT_EQ(content("folder_in_place"), "a file");
   EXPECT_EQ(content("folder_in_place.bak/open.txt"), "open");
   EXPECT_EQ(content("good.txt"), "written");
-  EXPECT_EQ(r.final_state.status, updated_line(install_dir() + "good.txt"));
+  // The run ends on the last file that failed, not on good.txt's success.
+  EXPECT_EQ(r.final_state.status, failed_line(install_dir() + "held.txt"));
   EXPECT_FALSE(r.reads[0].found);
 }
 
