@@ -3,8 +3,10 @@
 // create the file, map it at the entry's size, decode into the mapping,
 // unmap, close. Folders are created once each, before their first file.
 //
-//   baseline_apply.exe [--file-steps] PACKAGE INSTALL_DIR
+//   baseline_apply.exe [--file-steps | --write] PACKAGE INSTALL_DIR
 //
+// --write decodes each entry into one reused buffer instead and writes it
+// with one WriteFile call: the plainest program that does the same work.
 // INSTALL_DIR ends in a backslash. --file-steps adds the steps that the
 // updater takes around each file besides writing it (folders made for every
 // file, move to the backup name, removals), to tell their cost apart from
@@ -17,6 +19,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "fixed_text.h"
 #include "package.h"
@@ -37,6 +40,23 @@ size_t make_folders(char* path, size_t known) {
     folder_end = i;
   }
   return folder_end;
+}
+
+// Decodes into `buffer` (grown as needed, kept for the next file) and
+// writes it with one call.
+bool write_from_buffer(const Package* package, int index, const char* target,
+                       std::vector<uint8_t>* buffer) {
+  const DirectoryEntry& entry = package->entries[index];
+  if (buffer->size() < entry.size) buffer->resize(entry.size);
+  if (!load_entry_into(package, index, buffer->data())) return false;
+  HANDLE file = CreateFileA(target, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  bool ok = entry.size == 0 ||
+            (WriteFile(file, buffer->data(), entry.size, &written, nullptr) && written == entry.size);
+  CloseHandle(file);
+  return ok;
 }
 
 bool write_file(const Package* package, int index, const char* target) {
@@ -63,7 +83,9 @@ bool write_file(const Package* package, int index, const char* target) {
 // Writes every file entry below install_dir; with file_steps also takes the
 // updater's steps around each file: its folders made again, the present
 // file moved to its backup and removed, the backup removed after the write.
-bool apply_all(const Package* package, const char* install_dir, bool file_steps) {
+bool apply_all(const Package* package, const char* install_dir, bool file_steps,
+               bool by_write) {
+  std::vector<uint8_t> buffer;
   char target[kPathCapacity];
   char backup[kPathCapacity];
   char last_folder[kPathCapacity] = "";
@@ -87,7 +109,9 @@ bool apply_all(const Package* package, const char* install_dir, bool file_steps)
       MoveFileA(target, backup);
       DeleteFileA(target);
     }
-    if (!write_file(package, static_cast<int>(i), target)) return false;
+    bool written = by_write ? write_from_buffer(package, static_cast<int>(i), target, &buffer)
+                            : write_file(package, static_cast<int>(i), target);
+    if (!written) return false;
     if (file_steps) DeleteFileA(backup);
   }
   return true;
@@ -97,12 +121,13 @@ bool apply_all(const Package* package, const char* install_dir, bool file_steps)
 
 int main(int argc, char** argv) {
   bool file_steps = argc == 4 && strcmp(argv[1], "--file-steps") == 0;
-  if (argc != 3 && !file_steps) return 2;
+  bool by_write = argc == 4 && strcmp(argv[1], "--write") == 0;
+  if (argc != 3 && !file_steps && !by_write) return 2;
   const char* package_path = argv[argc - 2];
   const char* install_dir = argv[argc - 1];
   Package package = {};
   bool all_written = open_package(&package, package_path, false) &&
-                     apply_all(&package, install_dir, file_steps);
+                     apply_all(&package, install_dir, file_steps, by_write);
   close_package(&package);
   // Read here, since the timer cannot read a process that has ended.
   PROCESS_MEMORY_COUNTERS memory = {};
