@@ -34,7 +34,7 @@ for arg in "$@"; do
 done
 if [ "$mode" = quick ]; then
   corpus_mb=4; max_file_mb=1; min_time=0.05; sample_mb=2; apply_runs=1; pack_runs=1
-  small_files=400; write_mb=1
+  small_files=400; write_mb=0.25
 else
   corpus_mb=300; max_file_mb=32; min_time=2; sample_mb=16; apply_runs=3; pack_runs=2
   small_files=20000; write_mb=32
