@@ -5,12 +5,12 @@
 //
 //   baseline_apply.exe [--file-steps | --write] PACKAGE INSTALL_DIR
 //
-// --write decodes each entry into one reused buffer instead and writes it
-// with one WriteFile call: the plainest program that does the same work.
-// INSTALL_DIR ends in a backslash. --file-steps adds the steps that the
-// updater takes around each file besides writing it (folders made for every
-// file, move to the backup name, removals), to tell their cost apart from
-// that of the progress window.
+// INSTALL_DIR ends in a backslash. --write decodes each entry into one
+// reused buffer instead and writes it with WriteFile (its size set first).
+// Both write with PATCH.EXE's own functions. --file-steps adds the steps
+// that the updater takes around each file besides writing it (folders made
+// for every file, move to the backup name, removals), to tell their cost
+// apart from that of the progress window.
 //
 // Prints its own peak memory (peak_working_set=, peak_pagefile=) at the end.
 // Exit code 0 when every file was written, 1 otherwise, 2 for bad usage.
@@ -23,6 +23,8 @@
 
 #include "fixed_text.h"
 #include "package.h"
+#include "target_file.h"
+#include "text_win32.h"
 
 namespace {
 
@@ -40,44 +42,6 @@ size_t make_folders(char* path, size_t known) {
     folder_end = i;
   }
   return folder_end;
-}
-
-// Decodes into `buffer` (grown as needed, kept for the next file) and
-// writes it with one call.
-bool write_from_buffer(const Package* package, int index, const char* target,
-                       std::vector<uint8_t>* buffer) {
-  const DirectoryEntry& entry = package->entries[index];
-  if (buffer->size() < entry.size) buffer->resize(entry.size);
-  if (!load_entry_into(package, index, buffer->data())) return false;
-  HANDLE file = CreateFileA(target, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  bool ok = entry.size == 0 ||
-            (WriteFile(file, buffer->data(), entry.size, &written, nullptr) && written == entry.size);
-  CloseHandle(file);
-  return ok;
-}
-
-bool write_file(const Package* package, int index, const char* target) {
-  const DirectoryEntry& entry = package->entries[index];
-  HANDLE file = CreateFileA(target, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  bool written = entry.size == 0;
-  if (!written) {
-    HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READWRITE, 0, entry.size, nullptr);
-    if (mapping != nullptr) {
-      void* view = MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0);
-      if (view != nullptr) {
-        written = load_entry_into(package, index, static_cast<uint8_t*>(view));
-        UnmapViewOfFile(view);
-      }
-      CloseHandle(mapping);
-    }
-  }
-  CloseHandle(file);
-  return written;
 }
 
 // Writes every file entry below install_dir; with file_steps also takes the
@@ -109,9 +73,15 @@ bool apply_all(const Package* package, const char* install_dir, bool file_steps,
       MoveFileA(target, backup);
       DeleteFileA(target);
     }
-    bool written = by_write ? write_from_buffer(package, static_cast<int>(i), target, &buffer)
-                            : write_file(package, static_cast<int>(i), target);
-    if (!written) return false;
+    const DirectoryEntry& entry = package->entries[i];
+    if (by_write) {
+      if (buffer.size() < entry.size) buffer.resize(entry.size);
+      if (!load_entry_into(package, static_cast<int>(i), buffer.data())) return false;
+    }
+    WinResult written =
+        by_write ? write_target_from(buffer.data(), entry.size, widen_utf8(target))
+                 : write_target_mapped(*package, static_cast<int>(i), widen_utf8(target));
+    if (!written.ok()) return false;
     if (file_steps) DeleteFileA(backup);
   }
   return true;

@@ -7,7 +7,7 @@ if(TARGET krv::libdeflate)
 endif()
 
 if(WIN32)
-  set(KRV_LIBDEFLATE_MINGW_DIR "${CMAKE_SOURCE_DIR}/build/third_party/libdeflate-mingw"
+  set(KRV_LIBDEFLATE_MINGW_DIR "${PROJECT_SOURCE_DIR}/build/third_party/libdeflate-mingw"
       CACHE PATH "Where scripts/build-libdeflate-mingw.sh put libdeflate for Windows")
   set(KRV_LIBDEFLATE_LIBRARY "${KRV_LIBDEFLATE_MINGW_DIR}/lib/libdeflate.a")
   set(KRV_LIBDEFLATE_INCLUDE "${KRV_LIBDEFLATE_MINGW_DIR}/include")

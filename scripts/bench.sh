@@ -49,16 +49,10 @@ echo "bench: $mode run on $(nproc) cores; $load_before"
 
 # --- builds -----------------------------------------------------------------
 "$root/scripts/build-libdeflate-mingw.sh"
-if [ ! -f "$bench/native/build.ninja" ]; then
-  cmake -S . -B "$bench/native" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-    -DKRV_SANITIZE=OFF -DKRV_BENCHMARKS=ON >/dev/null
-fi
+# Configured every time from the presets, so that changed options apply.
+cmake --preset bench-native >/dev/null
 ninja -C "$bench/native" -j2 make_corpus decode_bench krvpack >/dev/null
-if [ ! -f "$bench/windows/build.ninja" ]; then
-  cmake -S . -B "$bench/windows" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" -DKRV_BENCHMARKS=ON >/dev/null
-fi
+cmake --preset bench-windows >/dev/null
 ninja -C "$bench/windows" -j2 PATCH.EXE baseline_apply apply_timer write_methods >/dev/null
 
 # --- corpus -----------------------------------------------------------------

@@ -7,15 +7,10 @@ cd "$root"
 
 # libdeflate for the Windows build, compiled from Debian's source package.
 "$root/scripts/build-libdeflate-mingw.sh"
-if [ ! -f build/windows/build.ninja ]; then
-  cmake -S . -B build/windows -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" >/dev/null
-fi
-ninja -C build/windows
+# The configure step runs every time: the presets (CMakePresets.json) hold
+# the options, and a changed option must reach an existing build folder.
+cmake --preset windows >/dev/null
+ninja -C build/windows -j2
 
-if [ ! -f build/native/build.ninja ]; then
-  cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-    -DKRV_WINDOWS_BUILD_DIR="$root/build/windows" >/dev/null
-fi
-ninja -C build/native
+cmake --preset native >/dev/null
+ninja -C build/native -j2

@@ -5,39 +5,47 @@
 #include <cstring>
 
 #include "messages.h"
-#include "progress_window.h"
 #include "section_reader.h"
+#include "text_win32.h"
 #include "worker_state.h"
 
 void remove_listed_files(WorkerState* state) {
-  int index = find_entry(&state->package, ":FilesToRemove");
-  if (index < 0) return;
-  uint8_t* section = load_entry(&state->package, index);
-  if (section == nullptr) return;
-  SectionCursor cursor = section_cursor(section, state->package.entries[index].size);
+  SectionBytes section = SectionBytes::load(state->package, ":FilesToRemove");
+  if (!section.loaded()) return;
+  SectionCursor cursor = section_cursor(section.data(), section.size());
   const char* name;
-  char path[kPathCapacity];
+  std::wstring path;
   while (next_list_item(&cursor, &name)) {
     // A name whose path does not fit is skipped; a name may be a file or an
     // empty folder, so both removals are tried and neither result matters.
-    if (!text_format(path, "%s%s", state->install_dir, name)) continue;
-    DeleteFileA(path);
-    RemoveDirectoryA(path);
+    if (!format_bounded<wchar_t>(&path, kPathCapacity, L"%s%s",
+                                 {state->install_dir, widen_1251(name)})) {
+      continue;
+    }
+    std::wstring long_path = extended_path(path);
+    bool removed = DeleteFileW(long_path.c_str()) != 0;
+    removed = RemoveDirectoryW(long_path.c_str()) != 0 || removed;
+    if (removed) state->report(RunEventKind::kRemoved, path);
   }
-  free_entry_buffer(section);
 }
 
 void complete_update(WorkerState* state) {
-  if (state->any_failure) return;
-  show_status("%s", kUpdateInstalled);
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, state->settings.key_path, 0,
-                    KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS) {
+  if (state->outcome.any_failure) return;
+  state->status(kUpdateInstalled);
+  UniqueKey key;
+  LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, state->settings.key_path.c_str(), 0,
+                              KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_WOW64_32KEY, key.out());
+  if (opened != ERROR_SUCCESS) {
+    state->report(RunEventKind::kLevelNotWritten, {}, 0, static_cast<uint32_t>(opened));
     return;
   }
   DWORD level;
   memcpy(&level, &state->settings.package_level, sizeof level);
-  RegSetValueExA(key, state->settings.level_value_name, 0, REG_DWORD,
-                 reinterpret_cast<const BYTE*>(&level), sizeof level);
-  RegCloseKey(key);
+  LONG set = RegSetValueExW(key.get(), state->settings.level_value_name.c_str(), 0, REG_DWORD,
+                            reinterpret_cast<const BYTE*>(&level), sizeof level);
+  if (set == ERROR_SUCCESS) {
+    state->report(RunEventKind::kLevelWritten, {}, state->settings.package_level);
+  } else {
+    state->report(RunEventKind::kLevelNotWritten, {}, 0, static_cast<uint32_t>(set));
+  }
 }

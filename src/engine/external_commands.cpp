@@ -5,40 +5,59 @@
 #include <cstring>
 
 #include "messages.h"
-#include "progress_window.h"
 #include "section_reader.h"
+#include "text_win32.h"
 #include "worker_state.h"
 
 namespace {
 
 // Starts one program, waits for it where asked and looks for the marker;
 // false when the command failed. A path or command line that does not fit
-// its buffer is a failure of that command.
-bool run_command(const WorkerState* state, const CommandRecord& record) {
-  char application[kCommandCapacity];
-  char command_line[kCommandCapacity];
+// its capacity is a failure of that command.
+bool run_command(WorkerState* state, const CommandRecord& record) {
+  std::wstring program = widen_1251(record.program);
+  std::wstring application;
+  std::wstring command_line;
   bool fits = (record.flags & kCommandInInstallDir)
-                  ? text_format(application, "%s%s", state->install_dir, record.program)
-                  : text_format(application, "%s", record.program);
-  if (!fits || !text_format(command_line, kCommandLineFormat, record.arguments)) return false;
+                  ? format_bounded<wchar_t>(&application, kCommandCapacity, L"%s%s",
+                                            {state->install_dir, program})
+                  : format_bounded<wchar_t>(&application, kCommandCapacity, L"%s", {program});
+  if (!fits || !format_bounded<wchar_t>(&command_line, kCommandCapacity, kCommandLineFormat,
+                                        {widen_1251(record.arguments)})) {
+    state->report(RunEventKind::kCommandFailedToStart, program, 0, ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
 
-  STARTUPINFOA startup;
+  STARTUPINFOW startup;
   memset(&startup, 0, sizeof startup);
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process;
   memset(&process, 0, sizeof process);
-  if (!CreateProcessA(application, command_line, nullptr, nullptr, FALSE, 0, nullptr,
-                      state->install_dir, &startup, &process)) {
+  // CreateProcessW may write into the command line: it has its own buffer.
+  if (!CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0,
+                      nullptr, state->install_dir.c_str(), &startup, &process)) {
+    state->report(RunEventKind::kCommandFailedToStart, application, 0, GetLastError());
     return false;
   }
-  if (record.flags & kCommandWaitForExit) WaitForSingleObject(process.hProcess, INFINITE);
-  CloseHandle(process.hProcess);
-  CloseHandle(process.hThread);
+  UniqueHandle process_handle(process.hProcess);
+  UniqueHandle thread_handle(process.hThread);
+  state->report(RunEventKind::kCommandStarted, application);
+  if (record.flags & kCommandWaitForExit) {
+    WaitForSingleObject(process_handle.get(), INFINITE);
+    DWORD exit_code = 0;
+    if (GetExitCodeProcess(process_handle.get(), &exit_code)) {
+      state->report(RunEventKind::kCommandExited, application, exit_code);
+    }
+  }
 
-  // The same buffer then holds the marker path.
-  if (!text_format(application, kMarkerFormat, state->install_dir)) return false;
-  if (GetFileAttributesA(application) != INVALID_FILE_ATTRIBUTES) {
-    DeleteFileA(application);  // a marker that stays still counts once
+  std::wstring marker;
+  if (!format_bounded<wchar_t>(&marker, kCommandCapacity, kMarkerFormat, {state->install_dir})) {
+    return false;
+  }
+  std::wstring long_marker = extended_path(marker);
+  if (GetFileAttributesW(long_marker.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    state->report(RunEventKind::kMarkerFound, marker);
+    DeleteFileW(long_marker.c_str());  // a marker that stays still counts once
     return false;
   }
   return true;
@@ -47,21 +66,18 @@ bool run_command(const WorkerState* state, const CommandRecord& record) {
 }  // namespace
 
 void run_external_commands(WorkerState* state) {
-  int index = find_entry(&state->package, ":CommandsToExecute");
-  if (index < 0) return;
-  uint8_t* section = load_entry(&state->package, index);
+  SectionBytes section = SectionBytes::load(state->package, ":CommandsToExecute");
+  if (!section.present()) return;
   // The worker checked that the list loads; only memory can fail here, and
   // then the commands did not run.
-  bool failed = section == nullptr;
-  if (section != nullptr) {
-    SectionCursor cursor = section_cursor(section, state->package.entries[index].size);
+  bool failed = !section.loaded();
+  if (section.loaded()) {
+    SectionCursor cursor = section_cursor(section.data(), section.size());
     CommandRecord record;
     while (!failed && next_command(&cursor, &record)) failed = !run_command(state, record);
-    free_entry_buffer(section);
   }
   if (failed) {
-    MessageBoxA(progress_window(), kCommandsFailed, kCommandsFailedCaption,
-                MB_OK | MB_ICONEXCLAMATION);
-    state->any_failure = 1;
+    state->user.show_commands_failed(kCommandsFailedCaption, kCommandsFailed);
+    state->fail(RunFailure::kCommandsFailed);
   }
 }

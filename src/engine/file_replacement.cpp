@@ -1,149 +1,196 @@
 // Writing the package's files into the installation: the name table, the
-// folders, and every file with its ".bak" backup and restore.
+// folders, and every file with its ".bak" backup and restore. A second
+// thread decodes the next entries while this one writes the current one.
 #include <windows.h>
 
-#include <cstdlib>
 #include <cstring>
+#include <vector>
 
+#include "decode_ahead.h"
 #include "messages.h"
-#include "progress_window.h"
 #include "section_reader.h"
+#include "text_win32.h"
 #include "worker_state.h"
 
 namespace {
 
 constexpr uint8_t kEmptyNameTable[1] = {0};
 
-}  // namespace
+// Entries up to this size are decoded into memory ahead of their turn and
+// written with WriteFile; larger ones are decoded straight into a mapping
+// of the file, so that memory stays bounded whatever the package holds.
+// Under Wine WriteFile was faster at every size measured (scripts/bench.sh).
+constexpr size_t kLargestBufferedEntry = size_t{32} << 20;
+// Decoded content held at once, the entry being written included.
+constexpr size_t kDecodeAheadBudget = size_t{64} << 20;
 
-void load_name_table(WorkerState* state) {
-  state->xlat_names = nullptr;
-  state->xlat_size = 0;
-  int index = find_entry(&state->package, ":XlatNamesTable");
-  if (index < 0) return;
-  // A table that cannot be loaded leaves every file under its own name.
-  state->xlat_names = load_entry(&state->package, index);
-  if (state->xlat_names != nullptr) state->xlat_size = state->package.entries[index].size;
+// A path as the file system compares names: case does not count.
+std::wstring name_key(const std::wstring& path) {
+  std::wstring key(path.size(), L'\0');
+  int length = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, path.c_str(),
+                             static_cast<int>(path.size()), &key[0],
+                             static_cast<int>(key.size()), nullptr, nullptr, 0);
+  if (length <= 0) return path;
+  key.resize(static_cast<size_t>(length));
+  return key;
 }
 
-void release_name_table(WorkerState* state) {
-  free_entry_buffer(state->xlat_names);
-  state->xlat_names = nullptr;
-  state->xlat_size = 0;
+// Creates a folder unless this run made or found it before; true when
+// this run made it, and so it was empty when made.
+bool ensure_folder(WorkerState* state, const std::wstring& folder) {
+  auto known = state->folders.find(folder);
+  if (known != state->folders.end()) return known->second;
+  bool made = CreateDirectoryW(extended_path(folder).c_str(), nullptr) != 0;
+  DWORD error = made ? ERROR_SUCCESS : GetLastError();
+  if (made) {
+    state->report(RunEventKind::kFolderCreated, folder);
+    state->created.insert(name_key(folder));
+  }
+  // Any other failure (no parent yet, no access) is tried again next time.
+  if (made || error == ERROR_ALREADY_EXISTS) state->folders.emplace(folder, made);
+  return made;
 }
 
-const char* xlat_name(const WorkerState* state, const char* entry_name) {
-  const uint8_t* table = state->xlat_names != nullptr ? state->xlat_names : kEmptyNameTable;
-  size_t size = state->xlat_names != nullptr ? state->xlat_size : sizeof kEmptyNameTable;
-  const char* path = find_translation(table, size, entry_name);
-  return path != nullptr ? path : entry_name;
+// A path in the installation, if it fits the path capacity.
+bool install_path(const WorkerState& state, std::wstring_view relative, std::wstring* path) {
+  return format_bounded<wchar_t>(path, kPathCapacity, L"%s%s", {state.install_dir, relative});
 }
 
-void create_folders(const WorkerState* state) {
-  int index = find_entry(&state->package, ":Folders");
-  if (index < 0) return;
-  uint8_t* section = load_entry(&state->package, index);
-  if (section == nullptr) return;
-  SectionCursor cursor = section_cursor(section, state->package.entries[index].size);
+void create_folders(WorkerState* state) {
+  SectionBytes section = SectionBytes::load(state->package, ":Folders");
+  if (!section.loaded()) return;
+  SectionCursor cursor = section_cursor(section.data(), section.size());
   const char* folder;
-  char path[kPathCapacity];
+  std::wstring path;
   while (next_list_item(&cursor, &folder)) {
-    // A folder whose path does not fit is not created; nothing is reported
-    // for folders.
-    if (text_format(path, "%s%s", state->install_dir, folder)) CreateDirectoryA(path, nullptr);
-  }
-  free_entry_buffer(section);
-}
-
-// Creates the folders on a file's path, outermost first. A folder path that
-// does not fit ends the walk.
-void make_parent_dirs(const WorkerState* state, const char* relative_path) {
-  char folder[kPathCapacity];
-  if (!text_format(folder, "%s", state->install_dir)) return;
-  const char* position = relative_path[0] == '\\' ? relative_path + 1 : relative_path;
-  for (const char* slash = strchr(position, '\\'); slash != nullptr;
-       slash = strchr(position, '\\')) {
-    size_t used = strlen(folder);
-    size_t part = static_cast<size_t>(slash - position);
-    if (part + 1 >= sizeof folder - used) return;
-    memcpy(folder + used, position, part);
-    folder[used + part] = '\0';
-    CreateDirectoryA(folder, nullptr);
-    folder[used + part] = '\\';
-    folder[used + part + 1] = '\0';
-    position = slash + 1;
+    // A folder whose path does not fit is not created; nothing is shown for
+    // folders.
+    if (!install_path(*state, widen_1251(folder), &path)) continue;
+    ensure_folder(state, path);
   }
 }
 
-namespace {
-
-// Creates the target and fills it from the entry through a writable mapping
-// of exactly the entry's size; false when any step fails.
-bool write_target(const WorkerState* state, int index, const char* target) {
-  const DirectoryEntry& entry = state->package.entries[index];
-  HANDLE file = CreateFileA(target, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  // An empty file is valid content; only its mapping would be refused.
-  bool written = entry.size == 0;
-  if (!written) {
-    HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READWRITE, 0, entry.size, nullptr);
-    if (mapping != nullptr) {
-      void* view = MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0);
-      if (view != nullptr) {
-        written = load_entry_into(&state->package, index, static_cast<uint8_t*>(view));
-        UnmapViewOfFile(view);
-      }
-      CloseHandle(mapping);
-    }
+// Creates the folders on a file's path, outermost first; true when the
+// file's own folder was made by this run. The folder paths are prefixes of
+// the target, so they fit whenever it does.
+bool make_parent_dirs(WorkerState* state, const std::wstring& relative_path) {
+  size_t position = !relative_path.empty() && relative_path[0] == L'\\' ? 1 : 0;
+  bool made_here = false;
+  for (size_t slash = relative_path.find(L'\\', position); slash != std::wstring::npos;
+       slash = relative_path.find(L'\\', slash + 1)) {
+    made_here = ensure_folder(
+        state, state->install_dir + relative_path.substr(position, slash - position));
   }
-  CloseHandle(file);
-  return written;
+  return made_here;
 }
 
-void report_failure(WorkerState* state, const char* shown_path) {
-  state->any_failure = 1;
-  show_status(kFileFailed, shown_path);
+// True when nothing can be at the target or at its backup path: the folder
+// was empty when this run made it, and this run has created neither name
+// in it since. Moving the present file aside and removing the backup would
+// then only fail, so they are left out.
+bool nothing_to_back_up(WorkerState* state, bool folder_made_here, const std::wstring& target,
+                        const std::wstring& backup) {
+  if (!folder_made_here) return false;
+  bool target_created = state->created.count(name_key(target)) != 0;
+  if (target_created) {
+    // What this run made may now be moved aside (a folder too): from here
+    // on every folder is checked again.
+    state->folders.clear();
+  }
+  return !target_created && state->created.count(name_key(backup)) == 0;
+}
+
+// Fills the target with the entry: from the content decoded ahead, or
+// through a mapping for an entry too large to hold in memory.
+WinResult write_entry(const WorkerState& state, const AheadEntry& entry,
+                      const std::wstring& target) {
+  switch (entry.state) {
+    case AheadState::kDecoded: return write_target_from(entry.data, entry.size, target);
+    case AheadState::kFailed: return create_failed_target(target, ERROR_INVALID_DATA);
+    case AheadState::kNotDecoded: break;
+  }
+  return write_target_mapped(state.package, entry.index, target);
+}
+
+void report_failure(WorkerState* state, const std::wstring& shown_path, DWORD error) {
+  state->fail(RunFailure::kFilesFailed);
+  state->report(RunEventKind::kFileFailed, shown_path, 0, error);
+  state->status(kFileFailed, shown_path);
 }
 
 }  // namespace
 
-bool replace_file(WorkerState* state, int index, const char* relative_path) {
-  char target[kPathCapacity];
-  char backup[kPathCapacity];
-  bool paths_fit = text_format(target, "%s%s", state->install_dir, relative_path) &&
-                   text_format(backup, "%s.bak", target);
-  show_status(kUpdatingFile, relative_path);
+SectionBytes SectionBytes::load(const Package& package, const char* name) {
+  SectionBytes section;
+  int index = find_entry(&package, name);
+  if (index < 0) return section;
+  section.present_ = true;
+  section.bytes_.reset(load_entry(&package, index));
+  if (section.bytes_ != nullptr) section.size_ = package.entries[index].size;
+  return section;
+}
+
+std::wstring xlat_name(const WorkerState& state, const char* entry_name) {
+  const SectionBytes& table = state.name_table;
+  const char* path = table.loaded()
+                         ? find_translation(table.data(), table.size(), entry_name)
+                         : find_translation(kEmptyNameTable, sizeof kEmptyNameTable, entry_name);
+  return widen_1251(path != nullptr ? path : entry_name);
+}
+
+bool replace_file(WorkerState* state, const AheadEntry& entry, const std::wstring& relative_path) {
+  std::wstring target;
+  std::wstring backup;
+  bool paths_fit = install_path(*state, relative_path, &target) &&
+                   format_bounded<wchar_t>(&backup, kPathCapacity, L"%s.bak", {target});
+  state->status(kUpdatingFile, relative_path);
   if (!paths_fit) {
-    // Nothing is moved or created for a file whose paths do not fit; the
-    // folder paths are prefixes of the target, so they fit whenever it does.
-    report_failure(state, relative_path);
+    // Nothing is moved or created for a file whose paths do not fit.
+    report_failure(state, relative_path, ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
-  make_parent_dirs(state, relative_path);
+  bool folder_made_here = make_parent_dirs(state, relative_path);
+  bool backup_steps = !nothing_to_back_up(state, folder_made_here, target, backup);
 
   // Results ignored: with no present file (or a stale backup in the way)
-  // the move fails and the removal clears the target path.
-  MoveFileA(target, backup);
-  DeleteFileA(target);
+  // the move fails and the removal clears the target path. A move that
+  // found no file leaves nothing to remove.
+  std::wstring long_target = extended_path(target);
+  std::wstring long_backup = extended_path(backup);
+  if (backup_steps && !MoveFileW(long_target.c_str(), long_backup.c_str()) &&
+      GetLastError() != ERROR_FILE_NOT_FOUND) {
+    DeleteFileW(long_target.c_str());
+  }
 
-  if (write_target(state, index, target)) {
-    DeleteFileA(backup);
-    show_status(kFileUpdated, target);
+  WinResult written = write_entry(*state, entry, long_target);
+  if (folder_made_here) state->created.insert(name_key(target));
+  if (written.ok()) {
+    if (backup_steps) DeleteFileW(long_backup.c_str());
+    state->report(RunEventKind::kFileWritten, target);
+    state->status(kFileUpdated, target);
     return true;
   }
-  DeleteFileA(target);
-  MoveFileA(backup, target);
-  report_failure(state, target);
+  DeleteFileW(long_target.c_str());
+  if (MoveFileW(long_backup.c_str(), long_target.c_str())) {
+    state->report(RunEventKind::kFileRestored, target);
+  }
+  report_failure(state, target, written.error);
   return false;
 }
 
 void replace_files(WorkerState* state) {
-  load_name_table(state);
+  // A table that cannot be loaded leaves every file under its own name.
+  state->name_table = SectionBytes::load(state->package, ":XlatNamesTable");
   create_folders(state);
+  std::vector<int> files;
   for (uint32_t i = 0; i < state->package.header.entry_count; ++i) {
-    const char* name = state->package.entries[i].name;
-    if (name[0] == ':') continue;
-    replace_file(state, static_cast<int>(i), xlat_name(state, name));
+    if (state->package.entries[i].name[0] != ':') files.push_back(static_cast<int>(i));
+  }
+  // Written, shown and restored strictly in directory order: the decoder
+  // only runs ahead.
+  DecodeAhead ahead(state->package, std::move(files), kLargestBufferedEntry, kDecodeAheadBudget);
+  AheadEntry entry;
+  while (ahead.take(&entry)) {
+    replace_file(state, entry, xlat_name(*state, state->package.entries[entry.index].name));
   }
 }

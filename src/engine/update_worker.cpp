@@ -1,86 +1,119 @@
-// The worker thread: splits the command line, chooses the mode, opens the
-// package and runs the phases in their fixed order, then releases what the
-// run holds and ends with finish_run.
+// The run: splits the command line, chooses the mode, opens the package and
+// runs the phases in their fixed order, then releases what the run holds.
 #include "update_worker.h"
 
-#include <cstdlib>
-#include <cstring>
+#include <windows.h>
+
+#include <string>
+#include <vector>
 
 #include "command_line.h"
 #include "image_builder.h"
 #include "messages.h"
-#include "progress_window.h"
+#include "text_win32.h"
 #include "worker_state.h"
 
 namespace {
 
+// The package file and its read-only view, owned for the whole run.
+struct PackageFile {
+  UniqueHandle file;
+  UniqueHandle mapping;
+  UniqueView view;
+  size_t size = 0;
+};
+
+bool map_package(const std::wstring& path, PackageFile* mapped) {
+  std::wstring long_path = extended_path(path);
+  mapped->file.reset(CreateFileW(long_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!mapped->file.valid()) return false;
+  DWORD size_high = 0;
+  DWORD size = GetFileSize(mapped->file.get(), &size_high);
+  // Packages and images are 32-bit; a larger file is not a package. An
+  // empty file cannot be mapped, and is refused with them.
+  if (size == INVALID_FILE_SIZE || size_high != 0 || size == 0) return false;
+  mapped->mapping.reset(
+      CreateFileMappingW(mapped->file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+  if (!mapped->mapping.valid()) return false;
+  mapped->view.reset(MapViewOfFile(mapped->mapping.get(), FILE_MAP_READ, 0, 0, 0));
+  mapped->size = size;
+  return mapped->view.get() != nullptr;
+}
+
 // Sections steer the run and a damaged one has no failure path of its own:
 // a package whose sections do not load intact is refused like any package
 // that is not valid, before anything is touched.
-bool sections_intact(const Package* package) {
-  static const char* const kSections[] = {":RegistryKeys", ":StartupMsg",
-                                          ":XlatNamesTable", ":Folders",
+bool sections_intact(const Package& package) {
+  static const char* const kSections[] = {":RegistryKeys",      ":StartupMsg",
+                                          ":XlatNamesTable",    ":Folders",
                                           ":CommandsToExecute", ":FilesToRemove"};
   for (const char* name : kSections) {
-    int index = find_entry(package, name);
-    if (index < 0) continue;
-    uint8_t* section = load_entry(package, index);
-    if (section == nullptr) return false;
-    free_entry_buffer(section);
+    SectionBytes section = SectionBytes::load(package, name);
+    if (section.present() && !section.loaded()) return false;
   }
   return true;
 }
 
 void run_phases(WorkerState* state) {
   if (!check_installation(state)) return;
-  state->any_failure = 0;
   replace_files(state);
   run_external_commands(state);
   remove_listed_files(state);
   complete_update(state);
 }
 
-void release_run(WorkerState* state) {
-  release_name_table(state);
-  free(state->settings.key_path);
-  free(state->settings.program_name);
-  free(state->settings.level_value_name);
-  state->settings = InstallSettings{};
-  close_package(&state->package);
+RunOutcome usage(UserChannel& user, RunFailure failure) {
+  user.show_status(kUsageMessage);
+  RunOutcome outcome;
+  outcome.any_failure = true;
+  outcome.failure = failure;
+  return outcome;
+}
+
+RunOutcome apply_package(const std::wstring& path, bool from_image, UserChannel& user) {
+  PackageFile mapped;
+  WorkerState state(user);
+  bool opened = map_package(path, &mapped) &&
+                open_package_view(&state.package, static_cast<const uint8_t*>(mapped.view.get()),
+                                  mapped.size, from_image) &&
+                sections_intact(state.package);
+  if (opened) {
+    run_phases(&state);
+  } else {
+    state.outcome = usage(user, RunFailure::kPackageRefused);
+  }
+  close_package(&state.package);
+  return state.outcome;
 }
 
 }  // namespace
 
-DWORD WINAPI UpdateWorker(LPVOID parameter) {
-  const char* command_line = static_cast<const char*>(parameter);
-  // The argument list lives until the process ends, like the process itself.
-  ArgumentList* arguments = static_cast<ArgumentList*>(calloc(1, sizeof(ArgumentList)));
-  if (arguments == nullptr || command_line == nullptr ||
-      !split_command_line(command_line, arguments) || arguments->count == 0) {
-    show_status("%s", kUsageMessage);
-    finish_run(1);
+void WorkerState::status(std::wstring_view pattern, std::wstring_view argument) {
+  std::wstring text;
+  if (format_bounded<wchar_t>(&text, kStatusCapacity, pattern, {argument})) {
+    user.show_status(text);
   }
+}
 
-  char** argv = arguments->slots;
-  if (arguments->count > 3) {
-    if (strcmp(argv[3], kMakeImageKeyword) == 0) {
-      build_image(argv[0], argv[1], argv[2]);
-      finish_run(0);
+RunOutcome run_update(std::wstring_view command_line, UserChannel& user) {
+  std::vector<std::wstring> argv = split_command_line(command_line);
+  RunOutcome outcome;
+  if (argv.empty()) {
+    outcome = usage(user, RunFailure::kBadCommandLine);
+  } else if (argv.size() > 3) {
+    if (argv[3] == kMakeImageKeyword) {
+      // The image builder takes UTF-8 paths, as the publishers' tool does.
+      build_image(narrow_utf8(argv[0]).c_str(), narrow_utf8(argv[1]).c_str(),
+                  narrow_utf8(argv[2]).c_str());
+      outcome.wait_for_ok = false;
+    } else {
+      outcome = usage(user, RunFailure::kBadCommandLine);
     }
-    show_status("%s", kUsageMessage);
-    finish_run(1);
-  }
-
-  WorkerState state = {};
-  state.wait_for_ok = 1;
-  bool from_image = arguments->count < 2;
-  const char* package_path = from_image ? argv[0] : argv[1];
-  if (open_package(&state.package, package_path, from_image) &&
-      sections_intact(&state.package)) {
-    run_phases(&state);
   } else {
-    show_status("%s", kUsageMessage);
+    bool from_image = argv.size() < 2;
+    outcome = apply_package(from_image ? argv[0] : argv[1], from_image, user);
   }
-  release_run(&state);
-  finish_run(state.wait_for_ok);
+  user.report(RunEvent{RunEventKind::kOutcome, {}, static_cast<int64_t>(outcome.failure), 0});
+  return outcome;
 }

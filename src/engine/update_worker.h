@@ -1,8 +1,10 @@
-// The worker thread of a run: from the command line to the final RunState.
+// One update run, from the command line to its outcome. The caller owns the
+// channel to the user and finishes the run (window, exit code) with the
+// outcome.
 #pragma once
 
-#include <windows.h>
+#include <string_view>
 
-// The thread procedure; its argument is the process command line (char*).
-// It never returns: finish_run ends the thread.
-DWORD WINAPI UpdateWorker(LPVOID command_line);
+#include "user_channel.h"
+
+RunOutcome run_update(std::wstring_view command_line, UserChannel& user);

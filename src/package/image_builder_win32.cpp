@@ -6,6 +6,7 @@
 
 #include "image_builder.h"
 #include "package_format.h"
+#include "text_win32.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ struct ImageFiles {
 // Opens an input for reading, other readers allowed, and takes its size.
 // A file of 4 GiB or more does not fit the image's 32-bit sizes.
 bool open_input(const char* path, HANDLE* file, uint32_t* size) {
-  *file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  *file = CreateFileW(extended_path(widen_utf8(path)).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                       FILE_ATTRIBUTE_NORMAL, nullptr);
   if (*file == INVALID_HANDLE_VALUE) return false;
   // A size of 0xFFFFFFFF is refused with the failures: no image could hold it.
@@ -37,7 +38,7 @@ bool open_input(const char* path, HANDLE* file, uint32_t* size) {
 // Copies the whole file through a read-only mapping; an empty file cannot
 // be mapped and fails here.
 bool copy_mapped(HANDLE file, uint32_t size, uint8_t* destination) {
-  HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
   if (mapping == nullptr) return false;
   const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
   if (view != nullptr) {
@@ -52,7 +53,7 @@ bool copy_mapped(HANDLE file, uint32_t size, uint8_t* destination) {
 bool fill_output(ImageFiles* files) {
   uint32_t image_size = files->program_size + files->package_size + kTrailerSize;
   files->output_mapping =
-      CreateFileMappingA(files->output, nullptr, PAGE_READWRITE, 0, image_size, nullptr);
+      CreateFileMappingW(files->output, nullptr, PAGE_READWRITE, 0, image_size, nullptr);
   if (files->output_mapping == nullptr) return false;
   files->output_view =
       static_cast<uint8_t*>(MapViewOfFile(files->output_mapping, FILE_MAP_WRITE, 0, 0, 0));
@@ -82,17 +83,18 @@ void release(ImageFiles* files) {
 // be created (one of the inputs, held open for readers only) stays as it was.
 void build_image(const char* program_path, const char* package_path, const char* output_path) {
   ImageFiles files;
+  std::wstring output = extended_path(widen_utf8(output_path));
   bool created = false;
   bool complete = false;
   if (open_input(program_path, &files.program, &files.program_size) &&
       open_input(package_path, &files.package, &files.package_size) &&
       range_inside(0xFFFFFFFFu, files.program_size,
                    uint64_t{files.package_size} + kTrailerSize)) {
-    files.output = CreateFileA(output_path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+    files.output = CreateFileW(output.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     created = files.output != INVALID_HANDLE_VALUE;
     complete = created && fill_output(&files);
   }
   release(&files);
-  if (created && !complete) DeleteFileA(output_path);
+  if (created && !complete) DeleteFileW(output.c_str());
 }

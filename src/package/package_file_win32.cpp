@@ -2,9 +2,11 @@
 #include <windows.h>
 
 #include "package.h"
+#include "text_win32.h"
 
+// The path is UTF-8, whatever the system's ANSI code page.
 bool map_package_file(Package* package, const char* path) {
-  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  HANDLE file = CreateFileW(extended_path(widen_utf8(path)).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   package->has_file = true;
@@ -16,7 +18,7 @@ bool map_package_file(Package* package, const char* path) {
   if (size == INVALID_FILE_SIZE || size_high != 0) return false;
 
   // An empty file cannot be mapped; the platform refuses and so do we.
-  HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
   if (mapping == nullptr) return false;
   package->has_mapping = true;
   package->mapping = mapping;

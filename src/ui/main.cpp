@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "progress_dialog.h"
+#include "progress_window.h"
 #include "resource_ids.h"
 #include "update_worker.h"
 
@@ -10,14 +11,35 @@ namespace {
 
 constexpr SIZE_T kWorkerStackSize = 65536;
 
+// The worker thread: the run through the window's channel, then its end.
+DWORD WINAPI worker_thread(LPVOID parameter) {
+  HWND window = static_cast<HWND>(parameter);
+  WindowChannel channel(window);
+  RunOutcome outcome = run_update(GetCommandLineW(), channel);
+  finish_run(window, outcome);
+  return 0;
+}
+
+// Only a function that exists is called: on Windows 7 without the loader
+// update the process restricts the search with SetDllDirectoryW instead.
+void restrict_dll_search() {
+  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  auto set_default = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+      reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+  if (set_default == nullptr || !set_default(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+    SetDllDirectoryW(L"");  // at least the current folder leaves the search
+  }
+}
+
 HWND create_progress_window(HINSTANCE instance) {
-  HWND window = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr,
+  HWND window = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_PROGRESS), nullptr,
                                    progress_dialog_proc, 0);
   if (window == nullptr) return nullptr;
   ShowWindow(window, SW_SHOW);
-  HICON icon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_UPDATER));
-  SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-  SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+  HICON icon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_UPDATER));
+  SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+  SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
   ShowWindow(GetDlgItem(window, IDOK), SW_HIDE);
   return window;
 }
@@ -33,9 +55,9 @@ HWND create_progress_window(HINSTANCE instance) {
 void serve_window(HWND window, HANDLE worker) {
   MSG message{};
   for (;;) {
-    while (PeekMessageA(&message, window, 0, 0, PM_REMOVE)) {
+    while (PeekMessageW(&message, window, 0, 0, PM_REMOVE)) {
       TranslateMessage(&message);
-      DispatchMessageA(&message);
+      DispatchMessageW(&message);
     }
     int32_t state = g_run_state.load();
     if (state >= kRunStateQuit) break;
@@ -53,14 +75,12 @@ void serve_window(HWND window, HANDLE worker) {
 // worker it would never end: in either case the program ends at once.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   // A DLL planted beside a downloaded image must never be loaded.
-  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  restrict_dll_search();
   g_run_state.store(kRunStateRunning);
   HWND window = create_progress_window(instance);
   if (window == nullptr) return 0;
-  set_progress_window(window);
 
-  char* command_line = GetCommandLineA();
-  HANDLE worker = CreateThread(nullptr, kWorkerStackSize, UpdateWorker, command_line, 0, nullptr);
+  HANDLE worker = CreateThread(nullptr, kWorkerStackSize, worker_thread, window, 0, nullptr);
   if (worker != nullptr) {
     serve_window(window, worker);
     WaitForSingleObject(worker, INFINITE);

@@ -14,7 +14,4 @@ constexpr int32_t kRunStateQuit = 2;
 
 extern std::atomic<int32_t> g_run_state;
 
-// Written once by the main thread, before the worker starts.
-void set_progress_window(HWND window);
-
 INT_PTR CALLBACK progress_dialog_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);

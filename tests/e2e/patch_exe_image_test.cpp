@@ -69,13 +69,57 @@ TEST_F(PatchExeImage, ImportsOnlyDllsThatWindowsShips) {
   }
 }
 
-TEST_F(PatchExeImage, RestrictsTheDllSearchToSystem32) {
-  bool found = false;
-  for (const PeImport& import : pe_.imports) {
-    if (lower(import.dll) != "kernel32.dll") continue;
-    for (const std::string& f : import.functions) found = found || f == "SetDefaultDllDirectories";
+bool imports(const PeFile& pe, const std::string& dll, const std::string& function) {
+  for (const PeImport& import : pe.imports) {
+    if (lower(import.dll) != dll) continue;
+    for (const std::string& f : import.functions) {
+      if (f == function) return true;
+    }
   }
-  EXPECT_TRUE(found) << "SetDefaultDllDirectories is not imported";
+  return false;
+}
+
+// SetDefaultDllDirectories is looked up at run time, since Windows 7 without
+// its loader update lacks it and would refuse to start an importer; the
+// fallback SetDllDirectoryW is always there.
+TEST_F(PatchExeImage, RestrictsTheDllSearchToSystem32) {
+  EXPECT_FALSE(imports(pe_, "kernel32.dll", "SetDefaultDllDirectories"));
+  EXPECT_TRUE(imports(pe_, "kernel32.dll", "GetProcAddress"));
+  EXPECT_TRUE(imports(pe_, "kernel32.dll", "SetDllDirectoryW"));
+  std::string bytes;
+  ASSERT_TRUE(read_all(std::string(KRV_WINDOWS_BUILD_DIR) + "/PATCH.EXE", &bytes));
+  EXPECT_NE(bytes.find(std::string("SetDefaultDllDirectories") + '\0'), std::string::npos)
+      << "the name GetProcAddress is given";
+}
+
+// Package text is Windows-1251 whatever the system's code page, so no ANSI
+// form of a file, registry, window or process function may be used. The
+// runtime's own start-up code imports a few ANSI functions of other kinds,
+// listed here by name.
+TEST_F(PatchExeImage, ImportsNoAnsiFileRegistryWindowOrProcessFunction) {
+  const std::vector<std::string> runtime_only = {"CreateEventA", "CreateSemaphoreA",
+                                                 "GetStartupInfoA", "OutputDebugStringA"};
+  for (const PeImport& import : pe_.imports) {
+    std::string dll = lower(import.dll);
+    for (const std::string& f : import.functions) {
+      if (f.size() < 2 || f.back() != 'A' || !std::islower(static_cast<unsigned char>(f[f.size() - 2]))) {
+        continue;
+      }
+      bool allowed = dll == "kernel32.dll" &&
+                     std::find(runtime_only.begin(), runtime_only.end(), f) != runtime_only.end();
+      EXPECT_TRUE(allowed) << import.dll << "!" << f << " is an ANSI function";
+    }
+  }
+  for (const char* needed : {"CreateFileW", "MoveFileW", "DeleteFileW", "CreateDirectoryW",
+                             "RemoveDirectoryW", "GetFileAttributesW", "CreateProcessW"}) {
+    EXPECT_TRUE(imports(pe_, "kernel32.dll", needed)) << needed;
+  }
+  for (const char* needed : {"RegOpenKeyExW", "RegQueryValueExW", "RegSetValueExW"}) {
+    EXPECT_TRUE(imports(pe_, "advapi32.dll", needed)) << needed;
+  }
+  for (const char* needed : {"SetDlgItemTextW", "MessageBoxW", "CreateDialogParamW"}) {
+    EXPECT_TRUE(imports(pe_, "user32.dll", needed)) << needed;
+  }
 }
 
 TEST_F(PatchExeImage, EmbedsTheManifestAsResource1) {
@@ -91,6 +135,7 @@ TEST_F(PatchExeImage, EmbedsTheManifestAsResource1) {
            "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",  // Windows 8.1
            "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",  // Windows 10 and 11
            "<dpiAware", "<dpiAwareness",
+           "<longPathAware xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">true</longPathAware>",
        }) {
     EXPECT_NE(manifest->data.find(needed), std::string::npos) << needed;
   }

@@ -92,15 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   read_sections(data, size, nullptr, 0);
 
   // The same bytes as a command line, cut at the first NUL.
-  char* line = static_cast<char*>(malloc(size + 1));
-  if (line != nullptr) {
-    if (size != 0) memcpy(line, data, size);
-    line[size] = '\0';
-    ArgumentList arguments = {};
-    split_command_line(line, &arguments);
-    require(arguments.count <= kArgumentSlots);
-    release_arguments(&arguments);
-    free(line);
-  }
+  auto arguments =
+      split_command_line(std::string_view(reinterpret_cast<const char*>(data), size));
+  require(arguments.size() <= kArgumentSlots);
   return 0;
 }

@@ -10,14 +10,10 @@
 namespace {
 
 std::vector<std::string> split(const std::string& line) {
-  // An exactly-sized copy: a read past the terminator shows under ASan.
-  test::HeapCopy copy(reinterpret_cast<const uint8_t*>(line.c_str()), line.size() + 1);
-  ArgumentList list = {};
-  EXPECT_TRUE(split_command_line(reinterpret_cast<const char*>(copy.data), &list));
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(copy.data)), line) << "line not modified";
-  std::vector<std::string> out(list.slots, list.slots + list.count);
-  release_arguments(&list);
-  return out;
+  // An exactly-sized copy: a read past the end shows under ASan.
+  test::HeapCopy copy(reinterpret_cast<const uint8_t*>(line.data()), line.size());
+  return split_command_line(
+      std::string_view(reinterpret_cast<const char*>(copy.data), line.size()));
 }
 
 struct Case {
@@ -72,10 +68,38 @@ TEST(CommandLine, AtMost256ArgumentsAreKept) {
     std::vector<std::string> want;
     for (int i = 0; i < n; ++i) {
       line += "a" + std::to_string(i) + " ";
-      if (i < kArgumentSlots) want.push_back("a" + std::to_string(i));
+      if (static_cast<size_t>(i) < kArgumentSlots) want.push_back("a" + std::to_string(i));
     }
     EXPECT_EQ(split(line), want) << n << " arguments";
   }
 }
 
 }  // namespace
+
+// The UTF-16 command line follows the same rules: a character at or above
+// U+0080 is what a high byte was.
+TEST(CommandLine, WideFormUsesTheSameRules) {
+  struct WideCase {
+    const char* what;
+    std::u16string line;
+    std::vector<std::u16string> args;
+  };
+  const WideCase cases[] = {
+      {"plain", u"PATCH.EXE update.pkg", {u"PATCH.EXE", u"update.pkg"}},
+      {"Cyrillic cuts an unquoted argument and ends splitting", u"PATCH.EXE updаte.pkg x",
+       {u"PATCH.EXE", u"upd"}},
+      {"Cyrillic before an argument is skipped like blanks", u"PATCH.EXE обн.pkg x",
+       {u"PATCH.EXE", u".pkg", u"x"}},
+      {"quoted Cyrillic, Greek and Chinese are taken whole",
+       u"PATCH.EXE \"Z:\\обновление\\Ωμέγα\\中文.krv\" x",
+       {u"PATCH.EXE", u"Z:\\обновление\\Ωμέγα\\中文.krv", u"x"}},
+      {"U+0080 is high, U+007F is not", u"a\u007Fb c\u0080d", {u"a\u007Fb", u"c"}},
+      {"U+00A0 is not a blank but high", u"a\u00A0b c", {u"a"}},
+      {"a character above U+00FF whose low byte is a blank is not one", u"a\u0120b",
+       {u"a"}},
+  };
+  for (const WideCase& c : cases) {
+    std::u16string copy = c.line;  // exactly sized, so a read past the end shows
+    EXPECT_EQ(split_command_line(std::u16string_view(copy)), c.args) << c.what;
+  }
+}

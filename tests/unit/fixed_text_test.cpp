@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "fixed_text.h"
 
@@ -129,3 +130,41 @@ TEST(FixedText, AppendsChain) {
 }
 
 }  // namespace
+
+// The run's own formatter: "%s" and "%%", the capacity counted in characters
+// of the text's own width, and the output untouched when the text is too long.
+TEST(FormatBounded, SubstitutesAndKeepsToTheCapacity) {
+  struct Case {
+    const char* what;
+    std::u16string pattern;
+    std::vector<std::u16string> arguments;
+    size_t capacity;
+    bool fits;
+    std::u16string result;
+  };
+  const Case cases[] = {
+      {"two names", u"%s%s", {u"C:\\app\\", u"файл.txt"}, 512, true, u"C:\\app\\файл.txt"},
+      {"text around", u"Обновляем файл %s....", {u"a"}, 512, true, u"Обновляем файл a...."},
+      {"percent sign", u"100%% %s", {u"x"}, 512, true, u"100% x"},
+      {"too few arguments keep the directive", u"%s %s", {u"a"}, 512, true, u"a %s"},
+      {"a lone percent at the end", u"a%", {}, 512, true, u"a%"},
+      {"exactly capacity - 1 characters", u"%s", {std::u16string(9, u'я')}, 10, true,
+       std::u16string(9, u'я')},
+      {"capacity characters do not fit", u"%s", {std::u16string(10, u'я')}, 10, false, u"prev"},
+      {"pattern alone too long", u"abcdef", {}, 6, false, u"prev"},
+      {"zero capacity", u"", {}, 0, false, u"prev"},
+  };
+  for (const Case& c : cases) {
+    std::u16string out = u"prev";
+    std::vector<std::u16string_view> views(c.arguments.begin(), c.arguments.end());
+    bool fitted = false;
+    switch (views.size()) {
+      case 0: fitted = format_bounded<char16_t>(&out, c.capacity, c.pattern, {}); break;
+      case 1: fitted = format_bounded<char16_t>(&out, c.capacity, c.pattern, {views[0]}); break;
+      default:
+        fitted = format_bounded<char16_t>(&out, c.capacity, c.pattern, {views[0], views[1]});
+    }
+    EXPECT_EQ(fitted, c.fits) << c.what;
+    EXPECT_TRUE(out == c.result) << c.what;
+  }
+}

@@ -1,0 +1,31 @@
+// Writing one package entry into a file: the ways PATCH.EXE fills a target,
+// shared with the benchmark's baselines so that they cannot drift apart.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "package.h"
+
+// A Windows error code, or success.
+struct WinResult {
+  DWORD error = ERROR_SUCCESS;
+  bool ok() const { return error == ERROR_SUCCESS; }
+};
+
+// Creates `target` (any path form the file functions take) and fills it
+// from the entry through a writable mapping of exactly the entry's size;
+// the first failing step's error code is the result. For entries too large
+// to hold in memory.
+WinResult write_target_mapped(const Package& package, int index, const std::wstring& target);
+
+// Creates `target`, sets its length to `size` first (so that the file system
+// allocates it once) and writes the `size` bytes at `content`.
+WinResult write_target_from(const uint8_t* content, size_t size, const std::wstring& target);
+
+// Creates `target` and fails with `error` without writing: an entry known
+// not to decode takes the same steps as one found out while writing.
+WinResult create_failed_target(const std::wstring& target, DWORD error);
