@@ -5,7 +5,7 @@
 //   write_methods.exe FOLDER [TOTAL_MB]
 //
 // For each size, as many files as make TOTAL_MB (default 64, at least 8 and
-// at most 2000 files) are created in FOLDER, filled from one buffer and
+// at most 500 files) are created in FOLDER, filled from one buffer and
 // closed, then removed (untimed). Prints one line per size and method:
 // size=... method=... files=... us_per_file=... mb_per_s=...
 #include <windows.h>
@@ -86,7 +86,7 @@ int wmain(int argc, wchar_t** argv) {
     std::vector<uint8_t> data(size);
     for (size_t i = 0; i < size; ++i) data[i] = static_cast<uint8_t>(i * 131 + i / 4096);
     int count = static_cast<int>(total_mb * 1048576.0 / static_cast<double>(size));
-    count = count < 8 ? 8 : count > 2000 ? 2000 : count;
+    count = count < 8 ? 8 : count > 500 ? 500 : count;
     // Methods alternate within each size; the best of three rounds counts,
     // to keep a shared machine's stalls out of the figure.
     double best[3] = {1e30, 1e30, 1e30};

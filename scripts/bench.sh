@@ -37,7 +37,7 @@ if [ "$mode" = quick ]; then
   small_files=400; write_mb=0.25
 else
   corpus_mb=300; max_file_mb=32; min_time=2; sample_mb=16; apply_runs=3; pack_runs=2
-  small_files=20000; write_mb=32
+  small_files=20000; write_mb=16
 fi
 bench="$root/build/bench"
 corpus="$bench/corpus-$mode"

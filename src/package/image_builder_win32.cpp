@@ -1,11 +1,12 @@
-// build_image: program, package and trailer copied mapping to mapping into
-// a new self-contained updater image.
+// build_image: the program (without a signature of its own), the package and
+// the trailer copied mapping to mapping into a new self-contained image.
 #include <windows.h>
 
 #include <cstring>
 
 #include "image_builder.h"
 #include "package_format.h"
+#include "pe_image.h"
 #include "text_win32.h"
 
 namespace {
@@ -17,8 +18,11 @@ struct ImageFiles {
   HANDLE output = INVALID_HANDLE_VALUE;
   HANDLE output_mapping = nullptr;
   uint8_t* output_view = nullptr;
+  HANDLE program_mapping = nullptr;
+  const uint8_t* program_view = nullptr;
   uint32_t program_size = 0;
   uint32_t package_size = 0;
+  ProgramCopy program_copy;  // the program whole, or without its signature
 };
 
 // Opens an input for reading, other readers allowed, and takes its size.
@@ -49,20 +53,36 @@ bool copy_mapped(HANDLE file, uint32_t size, uint8_t* destination) {
   return view != nullptr;
 }
 
+// The program is mapped before the output exists, since a signed program
+// is copied shorter (without its certificate table) and that decides the
+// image's size. An empty program cannot be mapped and fails here.
+bool map_program(ImageFiles* files) {
+  files->program_mapping =
+      CreateFileMappingW(files->program, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  if (files->program_mapping == nullptr) return false;
+  files->program_view =
+      static_cast<const uint8_t*>(MapViewOfFile(files->program_mapping, FILE_MAP_READ, 0, 0, 0));
+  if (files->program_view == nullptr) return false;
+  files->program_copy = plan_program_copy(ByteSpan{files->program_view, files->program_size});
+  return true;
+}
+
 // Creating the output's mapping gives the output its final size in one step.
 bool fill_output(ImageFiles* files) {
-  uint32_t image_size = files->program_size + files->package_size + kTrailerSize;
+  const uint32_t program_part = files->program_copy.length;
+  uint32_t image_size = program_part + files->package_size + kTrailerSize;
   files->output_mapping =
       CreateFileMappingW(files->output, nullptr, PAGE_READWRITE, 0, image_size, nullptr);
   if (files->output_mapping == nullptr) return false;
   files->output_view =
       static_cast<uint8_t*>(MapViewOfFile(files->output_mapping, FILE_MAP_WRITE, 0, 0, 0));
   if (files->output_view == nullptr) return false;
-  if (!copy_mapped(files->program, files->program_size, files->output_view)) return false;
-  uint8_t* package_part = files->output_view + files->program_size;
+  memcpy(files->output_view, files->program_view, program_part);
+  finish_program_copy(files->program_copy, files->output_view);
+  uint8_t* package_part = files->output_view + program_part;
   if (!copy_mapped(files->package, files->package_size, package_part)) return false;
   uint8_t* trailer = package_part + files->package_size;
-  write_le32(trailer, files->program_size);
+  write_le32(trailer, program_part);
   memcpy(trailer + 4, kTrailerTag, sizeof(kTrailerTag));
   return true;
 }
@@ -71,6 +91,8 @@ void release(ImageFiles* files) {
   if (files->output_view != nullptr) UnmapViewOfFile(files->output_view);
   if (files->output_mapping != nullptr) CloseHandle(files->output_mapping);
   if (files->output != INVALID_HANDLE_VALUE) CloseHandle(files->output);
+  if (files->program_view != nullptr) UnmapViewOfFile(files->program_view);
+  if (files->program_mapping != nullptr) CloseHandle(files->program_mapping);
   if (files->program != INVALID_HANDLE_VALUE) CloseHandle(files->program);
   if (files->package != INVALID_HANDLE_VALUE) CloseHandle(files->package);
 }
@@ -87,8 +109,9 @@ void build_image(const char* program_path, const char* package_path, const char*
   bool created = false;
   bool complete = false;
   if (open_input(program_path, &files.program, &files.program_size) &&
+      map_program(&files) &&
       open_input(package_path, &files.package, &files.package_size) &&
-      range_inside(0xFFFFFFFFu, files.program_size,
+      range_inside(0xFFFFFFFFu, files.program_copy.length,
                    uint64_t{files.package_size} + kTrailerSize)) {
     files.output = CreateFileW(output.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "entry_inflate.h"
+#include "pe_image.h"
 
 namespace {
 
@@ -64,15 +65,26 @@ bool load_directory_bytes(ByteSpan file, uint32_t package_offset, const PackageH
                        reinterpret_cast<uint8_t*>(entries), directory_bytes);
 }
 
+bool has_trailer_tag(ByteSpan file, size_t trailer_end) {
+  return memcmp(file.data + trailer_end - sizeof kTrailerTag, kTrailerTag, sizeof kTrailerTag) == 0;
+}
+
 }  // namespace
 
 bool locate_package(ByteSpan file, bool from_image, uint32_t* package_offset) {
   *package_offset = 0;
   if (!from_image) return true;
   if (file.size < kTrailerSize || file.size > UINT32_MAX) return false;
-  const uint8_t* trailer = file.data + file.size - kTrailerSize;
-  if (memcmp(trailer + 4, kTrailerTag, sizeof kTrailerTag) != 0) return false;
-  *package_offset = read_le32(trailer);
+  size_t trailer_end = file.size;
+  if (!has_trailer_tag(file, trailer_end)) {
+    // A signed image: Authenticode appends its certificate table after the
+    // trailer; the trailer then ends where the signed content ends.
+    CertificateTable table;
+    if (find_certificate_table(file, &table) != SignatureState::kSigned) return false;
+    trailer_end = table.content_end;
+    if (trailer_end < kTrailerSize || !has_trailer_tag(file, trailer_end)) return false;
+  }
+  *package_offset = read_le32(file.data + trailer_end - kTrailerSize);
   return true;
 }
 

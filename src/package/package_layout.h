@@ -14,8 +14,9 @@ struct ByteSpan {
 };
 
 // Where the package begins: 0 for a package file of its own, the trailer's
-// value for a self-contained image. False when the trailer's tag is wrong
-// or the file is too short to hold a trailer.
+// value for a self-contained image, whose trailer is its last 8 bytes or,
+// in a signed image, the 8 bytes before its certificate table. False when
+// the trailer's tag is wrong or the file is too short to hold a trailer.
 bool locate_package(ByteSpan file, bool from_image, uint32_t* package_offset);
 
 // Reads the header at package_offset and the directory it points to, and

@@ -1,4 +1,4 @@
-// krvpack extract and krvpack image.
+// krvpack extract.
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -114,54 +114,5 @@ int run_extract(const std::string& input, const std::string& dir) {
   close_input(&opened);
   if (!ok) return report_failure(error);
   printf("krvpack: extracted %zu files into %s\n", files, dir.c_str());
-  return 0;
-}
-
-namespace {
-
-bool same_file(const std::string& a, const std::string& b) {
-  std::error_code ec;
-  return fs::equivalent(fs::u8path(a), fs::u8path(b), ec);
-}
-
-bool check_image_package(const std::string& package, std::string* error) {
-  InputPackage opened;
-  PackageReport report;
-  std::vector<std::string> warnings;
-  bool ok = open_input(package, &opened, error) && describe_package(opened, &report, error) &&
-            verify_package(opened, report, error, &warnings);
-  if (ok && opened.is_image) {
-    *error = "it is already a self-contained image; give the package file";
-    ok = false;
-  }
-  close_input(&opened);
-  if (!ok) *error = package + ": " + *error;
-  for (const std::string& w : warnings) fprintf(stderr, "krvpack: warning: %s: %s\n", package.c_str(), w.c_str());
-  return ok;
-}
-
-}  // namespace
-
-int run_image(const std::string& program, const std::string& package, const std::string& output) {
-  std::string error;
-  if (same_file(output, program) || same_file(output, package)) {
-    return report_failure("the output \"" + output + "\" would replace one of its inputs");
-  }
-  if (!check_image_package(package, &error)) return report_failure(error);
-  std::vector<uint8_t> program_bytes, package_bytes, image;
-  if (!read_whole_file(fs::u8path(program), &program_bytes, &error) ||
-      !read_whole_file(fs::u8path(package), &package_bytes, &error)) {
-    return report_failure(error);
-  }
-  if (program_bytes.empty()) return report_failure("the program \"" + program + "\" is empty");
-  if (program_bytes.size() < 2 || memcmp(program_bytes.data(), "MZ", 2) != 0) {
-    fprintf(stderr, "krvpack: warning: \"%s\" does not look like a Windows program\n", program.c_str());
-  }
-  if (!make_image(program_bytes, package_bytes, &image, &error) ||
-      !write_output_file(output, image.data(), image.size(), &error)) {
-    return report_failure(error);
-  }
-  printf("krvpack: wrote %s: %zu bytes (program %zu, package %zu, trailer 8)\n", output.c_str(),
-         image.size(), program_bytes.size(), package_bytes.size());
   return 0;
 }

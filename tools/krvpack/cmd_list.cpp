@@ -6,6 +6,7 @@
 #include "cp1251.h"
 #include "inspect.h"
 #include "section_reader.h"
+#include "signature.h"
 
 namespace {
 
@@ -150,6 +151,15 @@ json report_json(const std::string& input, const PackageReport& report) {
               {"entries", entries}, {"sections", sections_json(report.sections)}};
 }
 
+ByteSpan file_of(const InputPackage& opened) {
+  return ByteSpan{opened.package.view, opened.package.file_size};
+}
+
+bool signed_file(const InputPackage& opened) {
+  CertificateTable table;
+  return find_certificate_table(file_of(opened), &table) == SignatureState::kSigned;
+}
+
 bool open_and_describe(const std::string& input, InputPackage* opened, PackageReport* report,
                        std::string* error) {
   if (!open_input(input, opened, error) || !describe_package(*opened, report, error)) {
@@ -167,9 +177,13 @@ int run_list(const std::string& input, bool as_json) {
   std::string error;
   bool ok = open_and_describe(input, &opened, &report, &error);
   if (ok && as_json) {
-    printf("%s\n", report_json(input, report).dump(2, ' ', false, json::error_handler_t::replace).c_str());
+    json out = report_json(input, report);
+    out["signed"] = signed_file(opened);
+    printf("%s\n", out.dump(2, ' ', false, json::error_handler_t::replace).c_str());
   } else if (ok) {
-    printf("%s: %s, %llu bytes", input.c_str(), report.is_image ? "self-contained image" : "package file",
+    printf("%s: %s%s, %llu bytes", input.c_str(),
+           signed_file(opened) ? "signed " : "",
+           report.is_image ? "self-contained image" : "package file",
            static_cast<unsigned long long>(report.file_size));
     if (report.is_image) printf(", package at offset %u", report.package_offset);
     printf(", %zu entries\n\n", report.entries.size());
@@ -186,11 +200,18 @@ int run_verify(const std::string& input) {
   PackageReport report;
   std::string error;
   std::vector<std::string> warnings;
+  SignatureSummary signature;
   bool ok = open_and_describe(input, &opened, &report, &error);
   if (ok && !verify_package(opened, report, &error, &warnings)) {
     error = input + ": " + error;
     ok = false;
   }
+  if (ok) signature = summarize_signature(inspect_signature(file_of(opened)));
+  if (ok && signature.fault) {
+    error = input + ": " + signature.line;
+    ok = false;
+  }
+  if (signature.warning) warnings.push_back(signature.line);
   close_input(&opened);
   if (!ok) return report_failure(error);
   for (const std::string& w : warnings) fprintf(stderr, "krvpack: warning: %s: %s\n", input.c_str(), w.c_str());
@@ -199,5 +220,8 @@ int run_verify(const std::string& input) {
   printf("%s: OK: %s, %zu files, %zu sections\n", input.c_str(),
          report.is_image ? "self-contained image" : "package file", report.entries.size() - sections,
          sections);
+  if (!signature.line.empty() && !signature.warning) {
+    printf("%s: %s\n", input.c_str(), signature.line.c_str());
+  }
   return 0;
 }

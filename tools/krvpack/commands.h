@@ -17,7 +17,10 @@ int run_diff(const std::string& old_dir, const std::string& new_dir, const std::
 int run_list(const std::string& input, bool json);
 int run_verify(const std::string& input);
 int run_extract(const std::string& input, const std::string& dir);
-int run_image(const std::string& program, const std::string& package, const std::string& output);
+// sign_command: empty, or a command run on the finished image before it is
+// renamed into place ({image} and {signed} name the files; see --help).
+int run_image(const std::string& program, const std::string& package, const std::string& output,
+              const std::string& sign_command);
 
 // The message printed for every failure.
 int report_failure(const std::string& message);

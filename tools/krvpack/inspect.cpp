@@ -73,7 +73,8 @@ bool diagnose(ByteSpan file, bool from_image, std::string* error) {
   if (from_image) {
     if (!locate_package(file, true, &offset)) {
       *error = "neither a package (it does not begin with the package magic) nor a "
-               "self-contained image (it does not end with the \"KRVD\" trailer)";
+               "self-contained image (it does not end with the \"KRVD\" trailer, nor does it "
+               "carry one before a certificate table at its end)";
       return false;
     }
   }

@@ -18,6 +18,7 @@ void add_pack_options(CLI::App* command, PackOptions* options) {
 
 struct Arguments {
   std::string manifest, output, old_dir, new_dir, input, dir, program, package;
+  std::string sign_command;
   bool json = false;
   PackOptions pack;
 };
@@ -51,6 +52,10 @@ void define_commands(CLI::App* app, Arguments* a) {
   image->add_option("PATCH_EXE", a->program, "the updater program")->required();
   image->add_option("PACKAGE", a->package, "the package file")->required();
   image->add_option("-o,--output", a->output, "the image to write")->required();
+  image->add_option("--sign-command", a->sign_command,
+                    "run on the finished image before it is renamed into place: {image} is "
+                    "the image (signed in place), {signed} where to write a signed copy; "
+                    "without either the image's path is appended");
 }
 
 int dispatch(const CLI::App& app, const Arguments& a) {
@@ -59,7 +64,7 @@ int dispatch(const CLI::App& app, const Arguments& a) {
   if (app.got_subcommand("list")) return run_list(a.input, a.json);
   if (app.got_subcommand("verify")) return run_verify(a.input);
   if (app.got_subcommand("extract")) return run_extract(a.input, a.dir);
-  return run_image(a.program, a.package, a.output);
+  return run_image(a.program, a.package, a.output, a.sign_command);
 }
 
 }  // namespace

@@ -21,6 +21,11 @@ std::string temporary_name(const std::string& utf8_path) {
 
 bool write_output_file(const std::string& utf8_path, const uint8_t* data, size_t size,
                        std::string* error) {
+  return write_output_file(utf8_path, data, size, BeforeRename(), error);
+}
+
+bool write_output_file(const std::string& utf8_path, const uint8_t* data, size_t size,
+                       const BeforeRename& before_rename, std::string* error) {
   std::string temporary = temporary_name(utf8_path);
   std::string why;
   NewFile file = {};
@@ -36,10 +41,12 @@ bool write_output_file(const std::string& utf8_path, const uint8_t* data, size_t
   } else {
     abandon_new_file(&file);
   }
+  bool stepped = true;
+  if (ok && before_rename) ok = stepped = before_rename(temporary, &why);
   if (ok) ok = replace_file(temporary, utf8_path, &why);
   if (!ok) {
     remove_file(temporary);
-    *error = "cannot write \"" + utf8_path + "\": " + why;
+    *error = stepped ? "cannot write \"" + utf8_path + "\": " + why : why;
   }
   set_interrupt_cleanup("");
   return ok;

@@ -5,7 +5,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 bool write_output_file(const std::string& utf8_path, const uint8_t* data, size_t size,
                        std::string* error);
+
+// The same, with a step run on the complete temporary file before it is
+// renamed into place (signing an image); its failure abandons the output.
+using BeforeRename = std::function<bool(const std::string& utf8_temporary, std::string* error)>;
+bool write_output_file(const std::string& utf8_path, const uint8_t* data, size_t size,
+                       const BeforeRename& before_rename, std::string* error);

@@ -37,3 +37,10 @@ bool remove_file(const std::string& utf8_path);
 void set_interrupt_cleanup(const std::string& utf8_path);
 
 unsigned process_id();
+
+// Runs a command line through the system's shell (/bin/sh, or cmd.exe) and
+// waits for it. Its exit status, or -1 with *error when it could not run.
+int run_shell_command(const std::string& utf8_command, std::string* error);
+
+// `path` quoted for that shell as one argument.
+std::string shell_quoted(const std::string& utf8_path);

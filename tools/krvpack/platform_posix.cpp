@@ -1,9 +1,12 @@
 // POSIX side of the tool's platform calls.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform.h"
@@ -96,3 +99,21 @@ void set_interrupt_cleanup(const std::string& utf8_path) {
 }
 
 unsigned process_id() { return static_cast<unsigned>(getpid()); }
+
+int run_shell_command(const std::string& utf8_command, std::string* error) {
+  fflush(stdout);
+  int status = system(utf8_command.c_str());
+  if (status == -1) {
+    *error = errno_text();
+    return -1;
+  }
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  *error = "ended by signal " + std::to_string(WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+  return -1;
+}
+
+std::string shell_quoted(const std::string& utf8_path) {
+  std::string out = "'";
+  for (char c : utf8_path) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}

@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 
 #include "platform.h"
 
@@ -139,3 +140,14 @@ void set_interrupt_cleanup(const std::string& utf8_path) {
 }
 
 unsigned process_id() { return static_cast<unsigned>(GetCurrentProcessId()); }
+
+int run_shell_command(const std::string& utf8_command, std::string* error) {
+  fflush(stdout);
+  // cmd.exe /c strips one pair of outer quotes: keep the line whole.
+  std::wstring line = L"\"" + widen(utf8_command) + L"\"";
+  int status = _wsystem(line.c_str());
+  if (status == -1) *error = "cannot start cmd.exe";
+  return status;
+}
+
+std::string shell_quoted(const std::string& utf8_path) { return "\"" + utf8_path + "\""; }
