@@ -9,6 +9,8 @@
 // OUT_DIR/package.krv  ":RegistryKeys" (key Software\KorvindaBench, level 1)
 //                      and every file, compressed at LEVEL (plain when
 //                      that is not smaller)
+// OUT_DIR/package-checksums.krv  the same entries with the checksum section
+//                      that krvpack writes
 // Prints one line per kind: files, bytes.
 #include <algorithm>
 #include <atomic>
@@ -118,8 +120,13 @@ int main(int argc, char** argv) {
 
   std::vector<uint8_t> package;
   std::string error;
+  PackageLayout with_checksums;
+  with_checksums.checksums = true;
+  std::vector<uint8_t> checked_package;
   if (!write_package(entries, PackageLayout{}, &package, &error) ||
-      !write_file(out_dir / "package.krv", package)) {
+      !write_file(out_dir / "package.krv", package) ||
+      !write_package(entries, with_checksums, &checked_package, &error) ||
+      !write_file(out_dir / "package-checksums.krv", checked_package)) {
     fprintf(stderr, "make_corpus: package: %s\n", error.c_str());
     return 1;
   }

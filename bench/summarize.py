@@ -110,6 +110,7 @@ APPLY_KINDS = (
     ("baseline_write", "WriteFile baseline"),
     ("baseline_file_steps", "mapping baseline + updater's file steps"),
     ("patch", "PATCH.EXE"),
+    ("patch_checksums", "PATCH.EXE, package with the checksum section"),
 )
 
 
@@ -140,7 +141,10 @@ def apply_corpus_section(runs, prefix, title):
                 print(f"  PATCH.EXE / {label}: {medians['patch'] / medians[kind]:.2f}x")
         print("  peak private bytes: " + ", ".join(
             f"{label} {private[kind] / 1e6:.1f} MB" for kind, label in APPLY_KINDS
-            if kind in private and kind != "baseline_file_steps"))
+            if kind in private and kind in ("baseline", "baseline_write", "patch")))
+    if "patch" in medians and "patch_checksums" in medians:
+        print(f"  PATCH.EXE with the checksum section / without (streams inflated once "
+              f"more): {medians['patch_checksums'] / medians['patch']:.2f}x")
     if "baseline" in medians and "baseline_file_steps" in medians:
         print(f"  mapping baseline with the updater's backup and folder steps / mapping baseline: "
               f"{medians['baseline_file_steps'] / medians['baseline']:.2f}x")

@@ -17,6 +17,8 @@
 #           runs alternating, on the standard corpus and on one of many small
 #           files (and, on the standard corpus, the mapping baseline with the
 #           updater's backup and folder steps); peak private bytes of each
+#           (and PATCH.EXE again with the same package carrying the checksum
+#           section: its integrity check hashes instead of inflating once more)
 # and prints the figures (bench/summarize.py); they stay in
 # build/bench/results-MODE/. A figure is never a pass or a fail: the script
 # fails only when a step breaks (a build, a decode that does not give the
@@ -60,8 +62,8 @@ ninja -C "$bench/windows" -j2 PATCH.EXE baseline_apply apply_timer write_methods
 make_corpus() {  # folder, then make_corpus's size arguments
   local dir=$1 stamp
   shift
-  stamp="$(cat bench/corpus.cpp bench/make_corpus.cpp tools/package_writer/*.cpp \
-           tools/package_writer/*.h | sha256sum | cut -c1-16)-$*"
+  stamp="$(cat bench/corpus.cpp bench/make_corpus.cpp src/package_writer/*.cpp \
+           src/package_writer/*.h | sha256sum | cut -c1-16)-$*"
   if [ "$(cat "$dir/stamp" 2>/dev/null)" != "$stamp" ]; then
     rm -rf "$dir"
     mkdir -p "$dir"
@@ -179,7 +181,7 @@ apply_once() {  # corpus folder, kind, the program timed, then the timer's argum
   diff -r -q "$install" "$tree" >/dev/null ||
     { echo "bench: $kind left an installation that differs from the corpus" >&2; exit 1; }
 }
-apply_corpus() {  # corpus folder, name prefix, extra kinds ("file_steps")
+apply_corpus() {  # corpus folder, name prefix, extra kinds ("more")
   local dir=$1 prefix=$2 extra=${3:-} package_w run
   package_w="$(windows_path "$dir/package.krv")"
   for run in $(seq "$apply_runs"); do
@@ -193,6 +195,11 @@ apply_corpus() {  # corpus folder, name prefix, extra kinds ("file_steps")
     fi
     apply_once "$dir" "${prefix}patch" "$patch_w" --clear-value 'Software\KorvindaBench' \
       PatchLevel --window "$patch_w" "$package_w"
+    if [ -n "$extra" ]; then
+      apply_once "$dir" "${prefix}patch_checksums" "$patch_w" --clear-value \
+        'Software\KorvindaBench' PatchLevel --window "$patch_w" \
+        "$(windows_path "$dir/package-checksums.krv")"
+    fi
   done
 }
 # One untimed round first: a new prefix's first window takes seconds.
@@ -200,7 +207,7 @@ apply_once "$corpus" warmup_baseline "$baseline_w" "$baseline_w" \
   "$(windows_path "$corpus/package.krv")" 'C:\bench_install\'
 apply_once "$corpus" warmup_patch "$patch_w" --clear-value 'Software\KorvindaBench' PatchLevel \
   --window "$patch_w" "$(windows_path "$corpus/package.krv")"
-apply_corpus "$corpus" "" file_steps
+apply_corpus "$corpus" "" more
 echo "bench: apply, small files"
 apply_corpus "$small_corpus" small_
 rm -rf "$install"

@@ -9,8 +9,9 @@ packages=(
   libtomlplusplus-dev libcli11-dev nlohmann-json3-dev libdeflate-dev dpkg-dev
   libssl-dev openssl osslsigncode
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  libz-mingw-w64-dev
+  libz-mingw-w64-dev libssl-dev
   wine wine64 xvfb xauth imagemagick locales zip python3
+  stress-ng
 )
 
 # Source packages: the Windows build compiles libdeflate from Debian's source

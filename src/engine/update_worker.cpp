@@ -10,6 +10,7 @@
 #include "command_line.h"
 #include "image_builder.h"
 #include "messages.h"
+#include "package_integrity.h"
 #include "text_win32.h"
 #include "worker_state.h"
 
@@ -55,6 +56,13 @@ bool sections_intact(const Package& package) {
   return true;
 }
 
+// Every stored byte is proven before anything is shown or written: a
+// damaged package is refused whole, like one that is not valid.
+bool package_intact(const Package& package) {
+  PlatformSha256 sha256;
+  return static_cast<bool>(check_package_integrity(package, sha256.function()));
+}
+
 void run_phases(WorkerState* state) {
   if (!check_installation(state)) return;
   replace_files(state);
@@ -77,7 +85,7 @@ RunOutcome apply_package(const std::wstring& path, bool from_image, UserChannel&
   bool opened = map_package(path, &mapped) &&
                 open_package_view(&state.package, static_cast<const uint8_t*>(mapped.view.get()),
                                   mapped.size, from_image) &&
-                sections_intact(state.package);
+                package_intact(state.package) && sections_intact(state.package);
   if (opened) {
     run_phases(&state);
   } else {

@@ -4,27 +4,30 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 
 #include "package.h"
 
-bool map_package_file(Package* package, const char* path) {
+PackageResult map_package_file(Package* package, const char* path) {
   int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) return package_refused(PackageError::kCannotOpen, static_cast<uint32_t>(errno));
   package->has_file = true;
   package->file = fd;
 
   struct stat info;
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  if (fstat(fd, &info) != 0) return package_refused(PackageError::kCannotOpen, static_cast<uint32_t>(errno));
+  if (!S_ISREG(info.st_mode)) return package_refused(PackageError::kNotAFile);
   // As on Windows: an empty file cannot be mapped, and packages are 32-bit.
-  if (info.st_size <= 0 || static_cast<uint64_t>(info.st_size) > UINT32_MAX) return false;
+  if (info.st_size <= 0) return package_refused(PackageError::kEmptyFile);
+  if (static_cast<uint64_t>(info.st_size) > UINT32_MAX) return package_refused(PackageError::kTooLarge);
 
   void* view = mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-  if (view == MAP_FAILED) return false;
+  if (view == MAP_FAILED) return package_refused(PackageError::kCannotMap, static_cast<uint32_t>(errno));
   package->has_mapping = true;
   package->view = static_cast<const uint8_t*>(view);
   package->file_size = static_cast<size_t>(info.st_size);
-  return true;
+  return package_ok();
 }
 
 void unmap_package_file(Package* package) {

@@ -1,5 +1,7 @@
 // End-to-end harness: runs the real PATCH.EXE under Wine on a virtual display
-// and reports what a person would have seen.
+// and reports what a person would have seen. The running itself is
+// tools/wine_run (shared with the demo); this adds GoogleTest: a run that
+// does not end as the test states fails the test with everything it saw.
 //
 // Usage (link krv_e2e_main, which starts one Wine session per test binary):
 //
@@ -14,154 +16,72 @@
 //     e2e::reg_set_dword(&s, "SOFTWARE\\Korvinda", "Level", 3);
 //     e2e::reg_read(&s, "SOFTWARE\\Korvinda", "Level");
 //     s.answers = {"ok"};                              // message boxes, in order
-//     e2e::RunResult r = e2e::run_patch(s);
+//     s.expected_end = e2e::End::kWaitsForOk;          // or kClosesByItself
+//     e2e::RunResult r = e2e::run_patch(s);            // fails the test, with all it
+//                                                      // saw, if the run ends otherwise
 //     ASSERT_TRUE(r.ok) << r.error;                    // driver ran, PATCH.EXE started
 //     EXPECT_EQ(r.exit_code, 0);
-//     EXPECT_TRUE(r.waited_for_ok);                    // RunState 1; false: closed by itself
 //     EXPECT_EQ(r.final_state.status, e2e::cp1251("Обновление успешно установлено!\r\n"));
 //     EXPECT_EQ(r.boxes.size(), 1u);                   // caption, text, icon, buttons
 //     EXPECT_EQ(r.reads[0].data, e2e::dword_bytes(4));
 //   }
 //
 // Texts compared with the program's are Windows-1251 bytes: e2e::cp1251()
-// converts a UTF-8 literal. Registry keys are below HKEY_LOCAL_MACHINE, in
-// the 32-bit view unless Scenario::registry_view is 64. Files are written
-// natively; Wine sees a native path P as wine_path(P) ("Z:\..." form).
+// converts a UTF-8 literal. See tools/wine_run/wine_run.h for the rest.
+// KRV_E2E_TRACE=1 prints every run's account, passing runs too.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <map>
 #include <string>
-#include <vector>
+
+#include "wine_run.h"
 
 namespace e2e {
 
-// ---- the programs and paths -------------------------------------------------
+using wine_run::describe;
+using wine_run::driver_exe;
+using wine_run::dword_bytes;
+using wine_run::End;
+using wine_run::ended_as_expected;
+using wine_run::file_exists;
+using wine_run::MessageBoxSeen;
+using wine_run::patch_exe;
+using wine_run::patch_scenario;
+using wine_run::quoted;
+using wine_run::read_file;
+using wine_run::reg_create;
+using wine_run::reg_delete_key;
+using wine_run::reg_delete_value;
+using wine_run::reg_read;
+using wine_run::reg_set_binary;
+using wine_run::reg_set_dword;
+using wine_run::reg_set_expand_sz;
+using wine_run::reg_set_sz;
+using wine_run::RegistryRead;
+using wine_run::RegistryStep;
+using wine_run::RegistryValue;
+using wine_run::RunResult;
+using wine_run::Scenario;
+using wine_run::start_session;
+using wine_run::stop_session;
+using wine_run::windows_build_dir;
+using wine_run::WindowSnapshot;
+using wine_run::write_file;
 
-std::string windows_build_dir();  // KRV_WINDOWS_BUILD_DIR
-std::string patch_exe();          // native path of the built PATCH.EXE
-std::string driver_exe();
-std::string fake_tool_exe();
-std::string artifacts_dir();      // kept after the tests: screenshots
+std::string fake_tool_exe();  // the stand-in for programs an update runs
+std::string artifacts_dir();  // kept after the tests: screenshots
 
-// "/tmp/a b/c" -> "Z:\tmp\a b\c", in Windows-1251 bytes.
+// "/tmp/a b/c" -> "Z:\tmp\a b\c", in Windows-1251 bytes; a test fails if the
+// path cannot be converted.
 std::string wine_path(const std::string& native_path);
 // UTF-8 -> Windows-1251 bytes; a test fails if the text cannot be converted.
 std::string cp1251(const std::string& utf8);
-std::string quoted(const std::string& text);  // "\"" + text + "\""
 
-// ---- a run ------------------------------------------------------------------
-
-struct RegistryStep {
-  std::string action;  // create, delete_key, set, delete_value
-  std::string key, name;
-  std::string type;  // sz, expand_sz, dword, binary
-  std::string data;  // bytes; for dword the decimal number
-};
-
-struct RegistryRead {
-  std::string key, name;
-};
-
-struct Scenario {
-  std::string exe;           // native path of the program to start
-  std::string command_line;  // exact bytes; empty: the quoted Wine path of exe
-  std::string cwd;           // native folder; empty: the driver's
-  std::vector<std::string> answers;  // "ok", "cancel", "close" per message box
-  bool try_close = false;   // at the end: Enter, Esc, caption button, system menu,
-                            // Alt+F4, WM_CLOSE
-  std::vector<std::string> close_methods;  // or only these of them, in this order
-  bool press_ok = true;     // press OK once the window waits for it
-  std::string screenshot_png;  // native path; the final window as PNG
-  std::vector<std::string> hold_files;  // native paths kept open without sharing
-  int registry_view = 32;
-  std::vector<RegistryStep> registry_setup;  // applied in order before the start
-  std::vector<RegistryRead> registry_reads;  // read after the process ended
-  int timeout_ms = 20000;
-};
-
-// PATCH.EXE of the Windows build with the given arguments after its quoted
-// name (each argument taken as written: quote it yourself where needed).
-Scenario patch_scenario(const std::vector<std::string>& arguments);
-
-void reg_create(Scenario* s, const std::string& key);
-void reg_delete_key(Scenario* s, const std::string& key);  // with its subkeys
-void reg_set_sz(Scenario* s, const std::string& key, const std::string& name,
-                const std::string& value);
-void reg_set_expand_sz(Scenario* s, const std::string& key, const std::string& name,
-                       const std::string& value);
-void reg_set_dword(Scenario* s, const std::string& key, const std::string& name, int64_t value);
-void reg_set_binary(Scenario* s, const std::string& key, const std::string& name,
-                    const std::string& bytes);
-void reg_delete_value(Scenario* s, const std::string& key, const std::string& name);
-void reg_read(Scenario* s, const std::string& key, const std::string& name);
-
-struct WindowSnapshot {
-  std::string status;   // control 1000, bytes
-  std::string status2;  // control 1001
-  bool button_visible = false;
-  std::string button_text;
-};
-
-struct MessageBoxSeen {
-  std::string caption, text;  // bytes
-  std::string icon;     // information, exclamation, question, error, none, other
-  std::string buttons;  // e.g. "ok,cancel"
-  std::string answer;
-  bool owned_by_window = false;
-  bool unexpected = false;  // no answer was queued; answered "cancel"
-  WindowSnapshot window;    // the progress window while the box was open
-};
-
-struct RegistryValue {
-  bool found = false;
-  uint32_t type = 0;  // REG_SZ 1, REG_EXPAND_SZ 2, REG_BINARY 3, REG_DWORD 4
-  std::string data;   // raw bytes, a string's NUL included
-};
-
-struct RunResult {
-  bool ok = false;      // the driver ran and started the program
-  std::string error;    // why not, or the driver's own error
-  std::string output;   // the driver's raw output, for failure messages
-  int64_t exit_code = -1;
-  bool timed_out = false;
-  bool waited_for_ok = false;    // the window stayed open with "OK" (RunState 1)
-  bool closed_by_itself = false; // the process ended without OK (RunState 2)
-  bool ended_after_ok = false;   // pressing OK ended the process
-  bool first_seen = false;
-  WindowSnapshot first;          // the window when the driver first saw it (it may
-                                 // be before the button was hidden)
-  WindowSnapshot final_state;    // the last state seen
-  std::vector<MessageBoxSeen> boxes;
-  bool has_geometry = false;
-  int left = 0, top = 0, right = 0, bottom = 0;  // window rectangle
-  int screen_width = 0, screen_height = 0;
-  std::map<std::string, std::string> close_attempts;  // how -> "stayed" / "closed"
-  bool screenshot_saved = false;
-  std::vector<RegistryValue> reads;  // in the order of registry_reads
-};
-
+// Runs the scenario; the test fails, with the whole account of the run, when
+// the driver did not run, a deadline passed or the run ended otherwise than
+// Scenario::expected_end states.
 RunResult run_patch(const Scenario& scenario);
-
-// Readable form of a result for assertion messages.
-std::string describe(const RunResult& result);
-
-// ---- files -----------------------------------------------------------------
-
-bool write_file(const std::string& path, const std::string& bytes);
-bool write_file(const std::string& path, const std::vector<uint8_t>& bytes);
-bool read_file(const std::string& path, std::string* bytes);
-bool file_exists(const std::string& path);
-std::string dword_bytes(uint32_t value);  // 4 little-endian bytes
-
-// ---- the Wine session --------------------------------------------------------
-
-// Prepares the prefix (kept under the build folder and reused), starts Xvfb
-// and a persistent wineserver. False with *error when something is missing.
-bool start_session(std::string* error);
-void stop_session();
 
 // Gives each test a fresh native work folder, removed when the test passed.
 class E2eTest : public ::testing::Test {

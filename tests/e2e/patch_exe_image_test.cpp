@@ -59,7 +59,7 @@ TEST_F(PatchExeImage, IsA64BitGuiProgram) {
 TEST_F(PatchExeImage, ImportsOnlyDllsThatWindowsShips) {
   const std::vector<std::string> shipped = {"kernel32.dll", "user32.dll", "advapi32.dll",
                                             "gdi32.dll",    "shell32.dll", "msvcrt.dll",
-                                            "ucrtbase.dll", "ntdll.dll"};
+                                            "ucrtbase.dll", "ntdll.dll",  "bcrypt.dll"};
   ASSERT_FALSE(pe_.imports.empty());
   for (const PeImport& import : pe_.imports) {
     std::string name = lower(import.dll);

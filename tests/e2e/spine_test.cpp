@@ -135,7 +135,9 @@ TEST_F(SpineTest, EveryUnusableCommandLineOrPackageShowsTheUsageMessageAndWaitsF
     std::string line = c.arguments.rfind("<raw>", 0) == 0
                            ? c.arguments.substr(5)
                            : quoted("PATCH.EXE") + (c.arguments.empty() ? "" : " " + c.arguments);
-    e2e::RunResult r = e2e::run_patch(run_from_work(line));
+    e2e::Scenario s = run_from_work(line);
+    s.expected_end = e2e::End::kWaitsForOk;
+    e2e::RunResult r = e2e::run_patch(s);
     expect_usage_and_wait(r);
     if (c.arguments.find("out.exe") != std::string::npos) {
       EXPECT_FALSE(e2e::file_exists(work_path("out.exe"))) << "no image without the keyword";
@@ -174,6 +176,7 @@ TEST_F(WindowTest, IsCentredHidesItsButtonDuringTheRunAndEndsOnlyByOk) {
   e2e::Scenario s = startup_message_run("ok");
   s.try_close = true;
   s.screenshot_png = e2e::artifacts_dir() + "/final-window.png";
+  s.expected_end = e2e::End::kWaitsForOk;
   unlink(s.screenshot_png.c_str());
   e2e::RunResult r = e2e::run_patch(s);
   ASSERT_TRUE(r.ok) << e2e::describe(r);
@@ -221,7 +224,9 @@ TEST_F(WindowTest, IsCentredHidesItsButtonDuringTheRunAndEndsOnlyByOk) {
 }
 
 TEST_F(WindowTest, CancelAtTheStartupMessageClosesTheWindowAtOnce) {
-  e2e::RunResult r = e2e::run_patch(startup_message_run("cancel"));
+  e2e::Scenario s = startup_message_run("cancel");
+  s.expected_end = e2e::End::kClosesByItself;
+  e2e::RunResult r = e2e::run_patch(s);
   ASSERT_TRUE(r.ok) << e2e::describe(r);
   EXPECT_EQ(r.exit_code, 0);
   ASSERT_EQ(r.boxes.size(), 1u) << e2e::describe(r);
@@ -236,8 +241,10 @@ class MakeImageTest : public SpineTest {
  protected:
   e2e::Scenario make_image_run(const std::string& package, const std::string& output) {
     // The program's file is the first argument: the program's own name.
-    return run_from_work(quoted("PATCH.EXE") + " " + quoted(package) + " " + quoted(output) +
-                         " MAKEEXE");
+    e2e::Scenario s = run_from_work(quoted("PATCH.EXE") + " " + quoted(package) + " " +
+                                    quoted(output) + " MAKEEXE");
+    s.expected_end = e2e::End::kClosesByItself;
+    return s;
   }
 
   // The entries of a package as the reader gives them: name and content.
@@ -245,7 +252,7 @@ class MakeImageTest : public SpineTest {
                                                                      bool from_image) {
     std::vector<std::pair<std::string, std::string>> entries;
     Package package{};
-    bool opened = open_package(&package, path.c_str(), from_image);
+    bool opened = static_cast<bool>(open_package(&package, path.c_str(), from_image));
     EXPECT_TRUE(opened) << path;
     for (uint32_t i = 0; opened && i < package.header.entry_count; ++i) {
       const DirectoryEntry& e = package.entries[i];
@@ -287,6 +294,7 @@ TEST_F(MakeImageTest, BuildsAnImageThatCarriesThePackageIntactAndClosesAtOnce) {
   e2e::Scenario own;
   own.exe = work_path("out.exe");
   own.cwd = work_dir_;
+  own.expected_end = e2e::End::kWaitsForOk;  // the package names no installation
   e2e::RunResult run = e2e::run_patch(own);
   ASSERT_TRUE(run.ok) << e2e::describe(run);
   EXPECT_EQ(run.exit_code, 0);
@@ -305,6 +313,7 @@ TEST_F(MakeImageTest, AnImageBuiltFromAnImagePointsToTheNewPackage) {
   e2e::Scenario s = run_from_work(quoted("first.exe") + " " + quoted("second.krv") + " " +
                                   quoted("second.exe") + " MAKEEXE");
   s.exe = work_path("first.exe");
+  s.expected_end = e2e::End::kClosesByItself;
   expect_closed_at_once(e2e::run_patch(s));
 
   std::string image = read_or_missing(work_path("second.exe"));
@@ -344,9 +353,10 @@ TEST_F(MakeImageTest, WhenNoImageCanBeMadeNothingIsLeftBehindAndInputsStayUnchan
     if (!c.package.empty()) ASSERT_TRUE(e2e::write_file(work_path(c.package), c.package_bytes));
     if (c.output_existed) ASSERT_TRUE(e2e::write_file(work_path(c.output), "old image"));
     std::string package_name = c.package.empty() ? "missing.krv" : c.package;
-    e2e::RunResult r = e2e::run_patch(
-        run_from_work(c.program_argument + " " + quoted(package_name) + " " + quoted(c.output) +
-                      " MAKEEXE"));
+    e2e::Scenario s = run_from_work(c.program_argument + " " + quoted(package_name) + " " +
+                                    quoted(c.output) + " MAKEEXE");
+    s.expected_end = e2e::End::kClosesByItself;
+    e2e::RunResult r = e2e::run_patch(s);
     expect_closed_at_once(r);
     EXPECT_FALSE(e2e::file_exists(work_path(c.output))) << "no incomplete image is left";
     EXPECT_EQ(read_or_missing(program_), program_bytes_);

@@ -1,12 +1,14 @@
 // libFuzzer target: arbitrary bytes as a package file and as an image.
 // Opens, lists, looks every name up, loads every entry both ways and runs
-// every section reader over each loaded entry and over the raw input.
+// every section reader over each loaded entry and over the raw input, and
+// runs the integrity check over every package that opens.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "command_line.h"
 #include "package.h"
+#include "package_integrity.h"
 #include "section_reader.h"
 
 namespace {
@@ -65,17 +67,20 @@ void exercise(const uint8_t* data, size_t size, bool from_image) {
 
       uint8_t* buffer = load_entry(&package, static_cast<int>(i));
       if (buffer != nullptr) {
-        read_sections(buffer, entry.size, package.entries, count);
+        read_sections(buffer, entry.size, package.entries.get(), count);
         if (entry.size <= kIntoLimit) {
           uint8_t* again = static_cast<uint8_t*>(malloc(entry.size ? entry.size : 1));
           require(again != nullptr);
-          require(load_entry_into(&package, static_cast<int>(i), again));
+          require(static_cast<bool>(load_entry_into(&package, static_cast<int>(i), again)));
           require(entry.size == 0 || memcmp(again, buffer, entry.size) == 0);
           free(again);
         }
         free_entry_buffer(buffer);
       }
     }
+    // The integrity check reads only what the directory put inside the file.
+    PlatformSha256 sha256;
+    check_package_integrity(package, sha256.function());
     require(load_entry(&package, -1) == nullptr);
     if (count <= INT32_MAX) require(load_entry(&package, static_cast<int>(count)) == nullptr);
   } else {

@@ -111,7 +111,7 @@ TEST_F(ErrorsTest, MissingOrInvalidInputs) {
   write_file(dir_ / "empty.krv", "");
   write_file(dir_ / "text.krv", "just some text, neither package nor image");
   const std::pair<std::vector<std::string>, const char*> kCases[] = {
-      {{"list", (dir_ / "none.krv").u8string()}, "no such file"},
+      {{"list", (dir_ / "none.krv").u8string()}, "the file cannot be opened"},
       {{"verify", (dir_ / "empty.krv").u8string()}, "the file is empty"},
       {{"verify", (dir_ / "text.krv").u8string()}, "neither a package"},
       {{"extract", (dir_ / "text.krv").u8string(), "-C", (dir_ / "x").u8string()}, "neither a package"},

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <climits>
 #include <functional>
 #include <string>
@@ -415,6 +416,71 @@ TEST(PackageReaderDamaged, OffsetsThatWrapWithPackageOffsetAreRefused) {
   EXPECT_FALSE(w.ok) << "directory offset wrapped with package_offset";
 }
 
+// Each refusal carries the reason of the first check that failed, and the
+// entry it concerns: the publishers' tool words its messages from these.
+TEST(PackageReaderDamaged, RefusalsCarryTheirReason) {
+  struct ReasonCase {
+    const char* what;
+    std::function<Bytes()> make;
+    bool from_image;
+    PackageError reason;
+    uint32_t entry_index;
+  };
+  const Bytes plain_dir = hand::directory_first_package(base_items(), 0);
+  const Bytes deflated_dir = writer_package(base_items(), PackageLayout{});
+  auto changed = [](Bytes b, std::function<void(Bytes*)> change) {
+    change(&b);
+    return b;
+  };
+  const ReasonCase cases[] = {
+      {"magic", [&] { return changed(plain_dir, [](Bytes* b) { (*b)[3] ^= 1; }); }, false,
+       PackageError::kBadMagic, 0},
+      {"header cut", [&] { return Bytes(plain_dir.begin(), plain_dir.begin() + 31); }, false,
+       PackageError::kHeaderOutOfRange, 0},
+      {"entry_count 0", [&] { return changed(plain_dir, [](Bytes* b) { hand::put32(b, 16, 0); }); },
+       false, PackageError::kNoEntries, 0},
+      {"directory_offset 0",
+       [&] { return changed(plain_dir, [](Bytes* b) { hand::put32(b, 20, 0); }); }, false,
+       PackageError::kNoDirectoryOffset, 0},
+      {"storage 1", [&] { return changed(plain_dir, [](Bytes* b) { hand::put32(b, 24, 1); }); },
+       false, PackageError::kInvalidStorage, 0},
+      {"directory past the end",
+       [&] { return changed(plain_dir, [](Bytes* b) { hand::put32(b, 20, 0xFFFFFFF0u); }); }, false,
+       PackageError::kDirectoryOutOfRange, 0},
+      {"count beyond the inflate bound",
+       [&] { return changed(deflated_dir, [](Bytes* b) { hand::put32(b, 16, 0xFFFFFFFFu); }); },
+       false, PackageError::kDirectoryTooLarge, 0},
+      {"compressed directory damaged",
+       [&] { return changed(deflated_dir, [](Bytes* b) { b->back() ^= 0x40; }); }, false,
+       PackageError::kDirectoryDamaged, 0},
+      {"unterminated name of entry 1",
+       [&] { return changed(plain_dir, [](Bytes* b) { memset(b->data() + record_at(1), 'N', 32); }); },
+       false, PackageError::kEntryNameUnterminated, 1},
+      {"entry 2 past the end", [&] {
+         return changed(plain_dir, [](Bytes* b) { hand::put32(b, record_at(2) + 32, 0xFFFFFFF0u); });
+       }, false, PackageError::kEntryOutOfRange, 2},
+      {"image without trailer", [&] { return plain_dir; }, true, PackageError::kNoTrailer, 0},
+  };
+  for (const ReasonCase& c : cases) {
+    test::OpenedView v(c.make(), c.from_image);
+    EXPECT_EQ(v.result.error, c.reason) << c.what;
+    EXPECT_EQ(v.result.entry_index, c.entry_index) << c.what;
+  }
+
+  // A stream that does not give its size: refused when that entry loads.
+  Bytes damaged = changed(plain_dir, [](Bytes* b) { hand::put32(b, record_at(0) + 36, 4001); });
+  test::OpenedView v(damaged, false);
+  ASSERT_TRUE(v.ok);
+  EntryBytes bytes;
+  PackageResult loaded = load_entry_bytes(&v.package, 0, &bytes);
+  EXPECT_EQ(loaded.error, PackageError::kEntryDamaged);
+  EXPECT_EQ(loaded.entry_index, 0u);
+  EXPECT_EQ(bytes.data, nullptr);
+  EXPECT_EQ(load_entry_bytes(&v.package, 3, &bytes).error, PackageError::kNoSuchEntry);
+  ASSERT_TRUE(load_entry_bytes(&v.package, 1, &bytes));
+  EXPECT_EQ(Bytes(bytes.data.get(), bytes.data.get() + bytes.size), base_items()[1].content);
+}
+
 TEST(PackageReaderDamaged, TrailerDamageIsRefused) {
   Bytes package = writer_package(base_items(), PackageLayout{});
   Bytes program = text("MZ\x90\0 a program without anything appended");
@@ -539,24 +605,26 @@ TEST(PackageFile, OpensPackageFilesAndImagesAndRefusesTheRest) {
     const char* what;
     std::string path;
     bool from_image;
-    bool opens;
+    PackageError reason;
+    uint32_t system_error;
   };
   const Case cases[] = {
-      {"package file", package_path, false, true},
-      {"image", image_path, true, true},
-      {"image named as the package file", image_path, false, false},
-      {"package file opened as an image", package_path, true, false},
-      {"program without a package", program_path, true, false},
-      {"zero-length package file", empty_path, false, false},
-      {"zero-length image", empty_path, true, false},
-      {"missing file", package_path + ".missing", false, false},
-      {"a folder", folder_path, false, false},
+      {"package file", package_path, false, PackageError::kNone, 0},
+      {"image", image_path, true, PackageError::kNone, 0},
+      {"image named as the package file", image_path, false, PackageError::kBadMagic, 0},
+      {"package file opened as an image", package_path, true, PackageError::kNoTrailer, 0},
+      {"program without a package", program_path, true, PackageError::kNoTrailer, 0},
+      {"zero-length package file", empty_path, false, PackageError::kEmptyFile, 0},
+      {"zero-length image", empty_path, true, PackageError::kEmptyFile, 0},
+      {"missing file", package_path + ".missing", false, PackageError::kCannotOpen, ENOENT},
+      {"a folder", folder_path, false, PackageError::kNotAFile, 0},
   };
   for (const Case& c : cases) {
     Package p;
-    memset(&p, 0x5A, sizeof p);  // open_package must not rely on a cleared record
-    bool opened = open_package(&p, c.path.c_str(), c.from_image);
-    EXPECT_EQ(opened, c.opens) << c.what;
+    PackageResult result = open_package(&p, c.path.c_str(), c.from_image);
+    EXPECT_EQ(result.error, c.reason) << c.what;
+    EXPECT_EQ(result.system_error, c.system_error) << c.what;
+    bool opened = static_cast<bool>(result);
     if (opened) {
       EXPECT_EQ(p.package_offset, c.from_image ? program.size() : 0u) << c.what;
       for (size_t i = 0; i < items.size(); ++i) {
@@ -578,7 +646,7 @@ TEST(PackageFile, OpensPackageFilesAndImagesAndRefusesTheRest) {
 TEST(PackageFile, ZeroLengthViewIsRefused) {
   for (bool from_image : {false, true}) {
     Package p = {};
-    EXPECT_FALSE(open_package_view(&p, nullptr, 0, from_image));
+    EXPECT_FALSE(open_package_view(&p, nullptr, 0, from_image).error == PackageError::kNone);
     close_package(&p);
   }
 }

@@ -136,7 +136,7 @@ TEST(PeImage, HostileHeadersAreRefusedWithoutReadingOutsideTheFile) {
     Bytes exact(image);
     EXPECT_EQ(state_of(exact), c.expected);
     uint32_t found = 0;
-    bool located = locate_package(span(exact), true, &found);
+    bool located = static_cast<bool>(locate_package(span(exact), true, &found));
     EXPECT_EQ(located, c.expected == SignatureState::kSigned);
     if (located) EXPECT_EQ(found, offset);
   }

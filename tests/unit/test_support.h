@@ -36,9 +36,11 @@ struct HeapCopy {
 struct OpenedView {
   HeapCopy bytes;
   Package package = {};
+  PackageResult result;
   bool ok = false;
   OpenedView(const std::vector<uint8_t>& b, bool from_image) : bytes(b) {
-    ok = open_package_view(&package, bytes.data, bytes.size, from_image);
+    result = open_package_view(&package, bytes.data, bytes.size, from_image);
+    ok = static_cast<bool>(result);
   }
   ~OpenedView() { close_package(&package); }
   std::vector<uint8_t> load(int index) const {

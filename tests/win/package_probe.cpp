@@ -63,7 +63,7 @@ bool probe_entry(const Package* package, int index) {
 
 bool probe_file(const char* path, const char* shown_name, bool from_image) {
   Package package;
-  bool opened = open_package(&package, path, from_image);
+  bool opened = static_cast<bool>(open_package(&package, path, from_image));
   printf("%s %s: ", from_image ? "image" : "package", shown_name);
   bool all_loaded = true;
   if (!opened) {

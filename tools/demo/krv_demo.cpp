@@ -16,13 +16,21 @@
 #include <vector>
 
 #include "cp1251.h"
-#include "harness.h"
+#include "wine_run.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 const char kKey[] = "SOFTWARE\\Korvinda Demo\\Notes";
+
+std::string register_exe() { return wine_run::windows_build_dir() + "/demo/register.exe"; }
+
+std::string cp1251(const std::string& utf8) {
+  std::string bytes, error;
+  utf8_to_cp1251(utf8, &bytes, &error);
+  return bytes;
+}
 
 bool run_tool(const std::vector<std::string>& arguments) {
   std::string shown;
@@ -52,7 +60,7 @@ std::map<std::string, std::string> snapshot(const fs::path& root) {
       continue;
     }
     std::string bytes;
-    e2e::read_file(item.path().string(), &bytes);
+    wine_run::read_file(item.path().string(), &bytes);
     files[relative] = bytes;
   }
   return files;
@@ -83,7 +91,7 @@ bool prepare_trees(const fs::path& source, const fs::path& out) {
   if (error) return false;
   fs::copy(source / "app-v2", out / "v2", fs::copy_options::recursive, error);
   if (error) return false;
-  fs::copy_file(e2e::fake_tool_exe(), out / "v2" / "tools" / "register.exe", error);
+  fs::copy_file(register_exe(), out / "v2" / "tools" / "register.exe", error);
   if (error) return false;
   fs::copy(out / "v1", out / "app", fs::copy_options::recursive, error);
   return !error;
@@ -104,40 +112,44 @@ int run_demo(const fs::path& source, const fs::path& out, const std::string& krv
   }
 
   std::string error;
-  if (!e2e::start_session(&error)) {
+  if (!wine_run::start_session(&error)) {
     fprintf(stderr, "krv_demo: %s\n", error.c_str());
     return 1;
   }
-  printf("\nPATCH.EXE %s %s MAKEEXE\n", e2e::wine_path(package).c_str(),
-         e2e::wine_path(image).c_str());
-  e2e::RunResult made = e2e::run_patch(e2e::patch_scenario(
-      {e2e::quoted(e2e::wine_path(package)), e2e::quoted(e2e::wine_path(image)), "MAKEEXE"}));
-  if (!made.ok || !e2e::file_exists(image)) {
-    fprintf(stderr, "krv_demo: no image was made\n%s\n", e2e::describe(made).c_str());
-    e2e::stop_session();
+  printf("\nPATCH.EXE %s %s MAKEEXE\n", wine_run::wine_path(package).c_str(),
+         wine_run::wine_path(image).c_str());
+  wine_run::Scenario make = wine_run::patch_scenario(
+      {wine_run::quoted(wine_run::wine_path(package)), wine_run::quoted(wine_run::wine_path(image)),
+       "MAKEEXE"});
+  make.expected_end = wine_run::End::kClosesByItself;
+  wine_run::RunResult made = wine_run::run(make);
+  if (!made.ok || !wine_run::ended_as_expected(made) || !wine_run::file_exists(image)) {
+    fprintf(stderr, "krv_demo: no image was made\n%s\n", wine_run::describe(made).c_str());
+    wine_run::stop_session();
     return 1;
   }
 
   std::map<std::string, std::string> before = snapshot(out / "app");
-  e2e::Scenario s;
+  wine_run::Scenario s;
   s.exe = image;
-  s.command_line = e2e::quoted(e2e::wine_path(image));
-  e2e::reg_delete_key(&s, kKey);
-  e2e::reg_set_sz(&s, kKey, "ProgramPath", e2e::wine_path((out / "app").string()));
-  e2e::reg_set_sz(&s, kKey, "ProgramName", "notes.exe");
-  e2e::reg_set_dword(&s, kKey, "PatchLevel", 1);
-  e2e::reg_read(&s, kKey, "PatchLevel");
+  s.command_line = wine_run::quoted(wine_run::wine_path(image));
+  wine_run::reg_delete_key(&s, kKey);
+  wine_run::reg_set_sz(&s, kKey, "ProgramPath", wine_run::wine_path((out / "app").string()));
+  wine_run::reg_set_sz(&s, kKey, "ProgramName", "notes.exe");
+  wine_run::reg_set_dword(&s, kKey, "PatchLevel", 1);
+  wine_run::reg_read(&s, kKey, "PatchLevel");
   s.answers = {"ok"};
   s.screenshot_png = (out / "final-window.png").string();
+  s.expected_end = wine_run::End::kWaitsForOk;
   printf("\nStarting %s as a user would; installed patch level 1.\n", image.c_str());
-  e2e::RunResult r = e2e::run_patch(s);
-  e2e::stop_session();
-  if (!r.ok) {
-    fprintf(stderr, "krv_demo: the image did not run\n%s\n", e2e::describe(r).c_str());
+  wine_run::RunResult r = wine_run::run(s);
+  wine_run::stop_session();
+  if (!r.ok || !wine_run::ended_as_expected(r)) {
+    fprintf(stderr, "krv_demo: the image did not run\n%s\n", wine_run::describe(r).c_str());
     return 1;
   }
 
-  for (const e2e::MessageBoxSeen& box : r.boxes) {
+  for (const wine_run::MessageBoxSeen& box : r.boxes) {
     printf("\nMessage box \"%s\", answered %s:\n%s\n", cp1251_to_utf8(box.caption).c_str(),
            box.answer.c_str(), cp1251_to_utf8(box.text).c_str());
   }
@@ -146,7 +158,7 @@ int run_demo(const fs::path& source, const fs::path& out, const std::string& krv
          r.ended_after_ok ? ", pressed" : "", static_cast<long long>(r.exit_code));
   print_changes(before, snapshot(out / "app"));
   std::string calls;
-  if (e2e::read_file((out / "app" / "fake_tool_calls.log").string(), &calls)) {
+  if (wine_run::read_file((out / "app" / "register.log").string(), &calls)) {
     printf("\nThe registration program recorded its command line and folder:\n%s",
            cp1251_to_utf8(calls).c_str());
   }
@@ -157,7 +169,7 @@ int run_demo(const fs::path& source, const fs::path& out, const std::string& krv
     printf("\nPatch level in the registry (HKLM\\%s, PatchLevel): %u\n", kKey, level);
   }
   if (r.screenshot_saved) printf("Screenshot of the final window: %s\n", s.screenshot_png.c_str());
-  bool installed = r.final_state.status == e2e::cp1251("Обновление успешно установлено!\r\n");
+  bool installed = r.final_state.status == cp1251("Обновление успешно установлено!\r\n");
   return installed && r.exit_code == 0 ? 0 : 1;
 }
 

@@ -70,15 +70,14 @@ bool make_folders(const fs::path& dir, const std::string& package_path, bool las
 bool extract_entry(const InputPackage& input, int index, const fs::path& dir,
                    const std::string& path, std::string* error) {
   if (!make_folders(dir, path, false, error)) return false;
-  uint8_t* content = load_entry(&input.package, index);
-  if (content == nullptr) {
-    *error = "entry \"" + cp1251_to_utf8(path) + "\" is damaged";
+  EntryBytes content;
+  PackageResult result = load_entry_bytes(&input.package, index, &content);
+  if (!result) {
+    *error = refusal_text(input.package, result, input.is_image);
     return false;
   }
-  bool ok = write_output_file(disk_path(dir, path).u8string(), content,
-                              input.package.entries[index].size, error);
-  free_entry_buffer(content);
-  return ok;
+  return write_output_file(disk_path(dir, path).u8string(), content.data.get(), content.size,
+                           error);
 }
 
 bool extract_all(const InputPackage& input, const PackageReport& report, const fs::path& dir,
@@ -108,7 +107,9 @@ int run_extract(const std::string& input, const std::string& dir) {
   PackageReport report;
   std::string error;
   size_t files = 0;
-  bool ok = open_input(input, &opened, &error) && describe_package(opened, &report, &error);
+  // Nothing is written from a package whose bytes are not the publisher's.
+  bool ok = open_input(input, &opened, &error) && check_input_integrity(opened, &error) &&
+            describe_package(opened, &report, &error);
   if (!ok) error = input + ": " + error;
   if (ok) ok = check_paths(report, &error) && extract_all(opened, report, fs::u8path(dir), &files, &error);
   close_input(&opened);

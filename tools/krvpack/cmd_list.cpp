@@ -137,18 +137,27 @@ json sections_json(const SectionsReport& s) {
   return out;
 }
 
-json report_json(const std::string& input, const PackageReport& report) {
+// The layout of the JSON report; raised when a field changes or goes.
+// 2: each entry's "sha256", the package's "checksums" and "signed".
+constexpr int kListSchemaVersion = 2;
+
+json report_json(const std::string& input, const PackageReport& report,
+                 const std::vector<std::string>& digests) {
   json entries = json::array();
-  for (const EntryReport& e : report.entries) {
+  for (size_t i = 0; i < report.entries.size(); ++i) {
+    const EntryReport& e = report.entries[i];
     json entry = {{"name", utf8(e.name)}, {"section", e.is_section}, {"size", e.size},
-                  {"stored_size", e.stored_size}, {"compressed", e.compressed}};
+                  {"stored_size", e.stored_size}, {"compressed", e.compressed},
+                  {"sha256", digests[i]}};
     entry["path"] = e.is_section ? json(nullptr) : json(utf8(e.path));
     entry["ratio"] = e.size == 0 ? json(nullptr) : json(static_cast<double>(e.stored_size) / e.size);
     entries.push_back(entry);
   }
-  return json{{"file", input}, {"kind", report.is_image ? "image" : "package"},
+  return json{{"schema", kListSchemaVersion}, {"file", input},
+              {"kind", report.is_image ? "image" : "package"},
               {"file_size", report.file_size}, {"package_offset", report.package_offset},
-              {"entries", entries}, {"sections", sections_json(report.sections)}};
+              {"checksums", report.has_checksums}, {"entries", entries},
+              {"sections", sections_json(report.sections)}};
 }
 
 ByteSpan file_of(const InputPackage& opened) {
@@ -175,9 +184,14 @@ int run_list(const std::string& input, bool as_json) {
   InputPackage opened;
   PackageReport report;
   std::string error;
+  std::vector<std::string> digests;
   bool ok = open_and_describe(input, &opened, &report, &error);
+  if (ok && as_json && !content_digests(opened, &digests, &error)) {
+    error = input + ": " + error;
+    ok = false;
+  }
   if (ok && as_json) {
-    json out = report_json(input, report);
+    json out = report_json(input, report, digests);
     out["signed"] = signed_file(opened);
     printf("%s\n", out.dump(2, ' ', false, json::error_handler_t::replace).c_str());
   } else if (ok) {

@@ -1,18 +1,17 @@
+// Opening, describing and verifying packages and images with the updater's
+// own reader: every refusal is worded from the reader's own reason.
 #include "inspect.h"
 
 #include <cstring>
-#include <filesystem>
 #include <map>
 
 #include "cp1251.h"
-#include "entry_inflate.h"
+#include "package_integrity.h"
 #include "package_layout.h"
 #include "paths.h"
 #include "platform.h"
 #include "section_builders.h"
 #include "section_reader.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -22,85 +21,6 @@ std::string entry_name(const DirectoryEntry& entry) {
   return std::string(entry.name, strnlen(entry.name, sizeof entry.name));
 }
 
-bool diagnose_entries(ByteSpan file, uint32_t offset, const PackageHeader& header,
-                      const DirectoryEntry* raw, std::string* error) {
-  for (uint32_t i = 0; i < header.entry_count; ++i) {
-    const uint8_t* record = reinterpret_cast<const uint8_t*>(raw) + i * kDirectoryEntrySize;
-    if (memchr(record, 0, kEntryNameSize) == nullptr) {
-      *error = "directory entry " + std::to_string(i + 1) + " has a name without its NUL";
-      return false;
-    }
-    uint16_t flags = read_le16(record + 42);
-    uint64_t length = (flags & kEntryCompressed) ? read_le32(record + 44) : read_le32(record + 36);
-    if (!range_inside(file.size, static_cast<uint64_t>(offset) + read_le32(record + 32), length)) {
-      *error = "entry " + quoted(reinterpret_cast<const char*>(record)) +
-               " lies beyond the end of the file";
-      return false;
-    }
-  }
-  *error = "the updater's reader refuses it";
-  return false;
-}
-
-bool diagnose_directory(ByteSpan file, uint32_t offset, const PackageHeader& header,
-                        std::string* error) {
-  uint64_t bytes = static_cast<uint64_t>(header.entry_count) * kDirectoryEntrySize;
-  uint64_t start = static_cast<uint64_t>(offset) + header.directory_offset;
-  bool deflated = (header.flags & 3u) == kStorageDeflated;
-  uint64_t stored = deflated ? header.directory_stored_size : bytes;
-  if (!range_inside(file.size, start, stored)) {
-    *error = "the directory lies beyond the end of the file";
-    return false;
-  }
-  if (deflated && bytes > stored * 1032 + 64) {
-    *error = "the header's entry count is more than its stored directory can hold";
-    return false;
-  }
-  std::vector<uint8_t> directory(bytes);
-  if (deflated && !inflate_exact(file.data + start, stored, directory.data(), bytes)) {
-    *error = "the directory does not inflate to " + std::to_string(header.entry_count) +
-             " entries";
-    return false;
-  }
-  if (!deflated) memcpy(directory.data(), file.data + start, bytes);
-  return diagnose_entries(file, offset, header,
-                          reinterpret_cast<const DirectoryEntry*>(directory.data()), error);
-}
-
-// Names the first thing that the reader refuses, in the reader's order.
-bool diagnose(ByteSpan file, bool from_image, std::string* error) {
-  uint32_t offset = 0;
-  if (from_image) {
-    if (!locate_package(file, true, &offset)) {
-      *error = "neither a package (it does not begin with the package magic) nor a "
-               "self-contained image (it does not end with the \"KRVD\" trailer, nor does it "
-               "carry one before a certificate table at its end)";
-      return false;
-    }
-  }
-  if (!range_inside(file.size, offset, kHeaderSize) ||
-      memcmp(file.data + offset, kPackageMagic, sizeof kPackageMagic) != 0) {
-    *error = from_image ? "the image's trailer points to offset " + std::to_string(offset) +
-                              ", where no package begins"
-                        : "the file does not begin with the package magic";
-    return false;
-  }
-  PackageHeader header;
-  memcpy(&header, file.data + offset, 16);
-  header.entry_count = read_le32(file.data + offset + 16);
-  header.directory_offset = read_le32(file.data + offset + 20);
-  header.flags = read_le32(file.data + offset + 24);
-  header.directory_stored_size = read_le32(file.data + offset + 28);
-  if (header.entry_count == 0) *error = "the header's entry count is 0";
-  if (header.directory_offset == 0) *error = "the header's directory offset is 0";
-  if ((header.flags & 3u) == kStorageInvalid) *error = "the header's directory storage is 1";
-  if (header.entry_count == 0 || header.directory_offset == 0 ||
-      (header.flags & 3u) == kStorageInvalid) {
-    return false;
-  }
-  return diagnose_directory(file, offset, header, error);
-}
-
 bool looks_like_image(const Package& package) {
   if (package.file_size < kTrailerSize) return false;
   bool starts_as_package = package.file_size >= sizeof kPackageMagic &&
@@ -108,36 +28,91 @@ bool looks_like_image(const Package& package) {
   return !starts_as_package;
 }
 
-std::string open_failure_text(const std::string& utf8_path) {
-  std::error_code ec;
-  fs::path path = fs::u8path(utf8_path);
-  if (!fs::exists(path, ec)) return "no such file";
-  if (!fs::is_regular_file(path, ec)) return "not a file";
-  if (fs::file_size(path, ec) == 0) return "the file is empty";
-  return "cannot open or map the file (unreadable, or 4 GiB or more)";
+std::string hex(const uint8_t* bytes, size_t size) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (size_t i = 0; i < size; ++i) {
+    out.push_back(kDigits[bytes[i] >> 4]);
+    out.push_back(kDigits[bytes[i] & 15]);
+  }
+  return out;
 }
 
 }  // namespace
 
+std::string refusal_text(const Package& package, const PackageResult& result, bool is_image) {
+  std::string text = package_error_text(result.error);
+  switch (result.error) {
+    case PackageError::kCannotOpen:
+    case PackageError::kCannotMap:
+    case PackageError::kHashUnavailable:
+      if (result.system_error != 0) text += ": " + system_error_text(result.system_error);
+      return text;
+    case PackageError::kBadMagic:
+    case PackageError::kHeaderOutOfRange:
+      if (!is_image) return text;
+      return "the image's trailer points to offset " + std::to_string(package.package_offset) +
+             ", where no package begins";
+    case PackageError::kEntryNameUnterminated:
+    case PackageError::kEntryOutOfRange:
+      // Refused while the directory was read: only its position is known.
+      return "directory entry " + std::to_string(result.entry_index + 1) + ": " + text;
+    case PackageError::kEntryDamaged:
+    case PackageError::kEntryChecksumMismatch:
+      if (package.entries == nullptr || result.entry_index >= package.header.entry_count) {
+        return text;
+      }
+      return "entry " + quoted(entry_name(package.entries[result.entry_index])) + ": " + text;
+    default:
+      return text;
+  }
+}
+
 bool open_input(const std::string& utf8_path, InputPackage* input, std::string* error) {
   std::string path = path_for_package_reader(utf8_path);
   input->is_image = false;
-  if (open_package(&input->package, path.c_str(), false)) return true;
-  if (input->package.view == nullptr) {
-    *error = open_failure_text(utf8_path);
-    return false;
+  PackageResult result = open_package(&input->package, path.c_str(), false);
+  if (result) return true;
+  // Not a package from its first byte: perhaps an image, with a package
+  // before its trailer.
+  if (input->package.view != nullptr && looks_like_image(input->package)) {
+    close_package(&input->package);
+    input->is_image = true;
+    result = open_package(&input->package, path.c_str(), true);
+    if (result) return true;
   }
-  if (!looks_like_image(input->package)) {
-    return diagnose(ByteSpan{input->package.view, input->package.file_size}, false, error);
+  *error = refusal_text(input->package, result, input->is_image);
+  return false;
+}
+
+bool check_input_integrity(const InputPackage& input, std::string* fault) {
+  PlatformSha256 sha256;
+  PackageResult result = check_package_integrity(input.package, sha256.function());
+  if (!result) *fault = refusal_text(input.package, result, input.is_image);
+  return static_cast<bool>(result);
+}
+
+bool content_digests(const InputPackage& input, std::vector<std::string>* digests,
+                     std::string* error) {
+  PlatformSha256 sha256;
+  Sha256Function function = sha256.function();
+  const Package& package = input.package;
+  for (uint32_t i = 0; i < package.header.entry_count; ++i) {
+    EntryBytes bytes;
+    PackageResult result = load_entry_bytes(&package, static_cast<int>(i), &bytes);
+    uint8_t digest[kSha256Size];
+    uint32_t system_error = 0;
+    if (result && !function.digest(function.context, bytes.data.get(), bytes.size, digest,
+                                   &system_error)) {
+      result = package_refused(PackageError::kHashUnavailable, system_error);
+    }
+    if (!result) {
+      *error = refusal_text(package, result, input.is_image);
+      return false;
+    }
+    digests->push_back(hex(digest, sizeof digest));
   }
-  close_package(&input->package);
-  input->is_image = true;
-  if (open_package(&input->package, path.c_str(), true)) return true;
-  if (input->package.view == nullptr) {
-    *error = open_failure_text(utf8_path);
-    return false;
-  }
-  return diagnose(ByteSpan{input->package.view, input->package.file_size}, true, error);
+  return true;
 }
 
 void close_input(InputPackage* input) { close_package(&input->package); }
@@ -154,13 +129,14 @@ bool load_section(const Package& package, const char* name, bool* present,
   int index = find_entry(&package, name);
   *present = index >= 0;
   if (!*present) return true;
-  uint8_t* buffer = load_entry(&package, index);
-  if (buffer == nullptr) {
-    *error = std::string("section ") + name + " cannot be loaded: its stored bytes are damaged";
+  EntryBytes loaded;
+  PackageResult result = load_entry_bytes(&package, index, &loaded);
+  if (!result) {
+    *error = std::string("section ") + name + " cannot be loaded: " +
+             package_error_text(result.error);
     return false;
   }
-  bytes->assign(buffer, buffer + package.entries[index].size);
-  free_entry_buffer(buffer);
+  bytes->assign(loaded.data.get(), loaded.data.get() + loaded.size);
   return true;
 }
 
@@ -247,13 +223,14 @@ bool describe_package(const InputPackage& input, PackageReport* report, std::str
   report->file_size = package.file_size;
   report->is_image = input.is_image;
   report->package_offset = package.package_offset;
+  report->has_checksums = find_entry(&package, kChecksumsName) >= 0;
   std::vector<uint8_t> names;
   if (!describe_sections(package, &report->sections, &names, error)) return false;
   for (uint32_t i = 0; i < package.header.entry_count; ++i) {
     const DirectoryEntry& e = package.entries[i];
     EntryReport entry;
     entry.name = entry_name(e);
-    entry.is_section = entry.name[0] == ':';
+    entry.is_section = is_section_name(entry.name.c_str());
     entry.compressed = (e.flags & kEntryCompressed) != 0;
     entry.size = e.size;
     entry.stored_size = entry.compressed ? e.stored_size : e.size;
@@ -273,16 +250,17 @@ bool fault_if(bool bad, const std::string& text, std::string* fault) {
   return !bad;
 }
 
-bool verify_entries(const Package& package, std::string* fault) {
+// Each entry loaded as the updater loads it: with a checksum section the
+// digests prove the stored bytes, and this proves that the streams inflate.
+bool verify_entries(const InputPackage& input, std::string* fault) {
+  const Package& package = input.package;
   for (uint32_t i = 0; i < package.header.entry_count; ++i) {
-    uint8_t* buffer = load_entry(&package, static_cast<int>(i));
-    if (buffer == nullptr) {
-      *fault = "entry " + quoted(entry_name(package.entries[i])) + " does not give its " +
-               std::to_string(package.entries[i].size) +
-               " bytes (damaged stream or wrong checksum)";
+    EntryBytes bytes;
+    PackageResult result = load_entry_bytes(&package, static_cast<int>(i), &bytes);
+    if (!result) {
+      *fault = refusal_text(package, result, input.is_image);
       return false;
     }
-    free_entry_buffer(buffer);
   }
   return true;
 }
@@ -326,8 +304,10 @@ bool verify_paths(const PackageReport& report, std::string* fault) {
 }
 
 void collect_warnings(const PackageReport& report, std::vector<std::string>* warnings) {
-  static const char* const kKnown[] = {kRegistryKeysName, kStartupMsgName, kXlatNamesTableName,
-                                       kFoldersName, kCommandsToExecuteName, kFilesToRemoveName};
+  static const char* const kKnown[] = {kRegistryKeysName,  kStartupMsgName,
+                                       kXlatNamesTableName, kFoldersName,
+                                       kCommandsToExecuteName, kFilesToRemoveName,
+                                       kChecksumsName};
   std::map<std::string, int> sections, paths, names;
   for (const EntryReport& e : report.entries) {
     if (e.is_section) {
@@ -355,10 +335,14 @@ void collect_warnings(const PackageReport& report, std::vector<std::string>* war
 
 bool verify_package(const InputPackage& input, const PackageReport& report, std::string* fault,
                     std::vector<std::string>* warnings) {
-  if (!verify_entries(input.package, fault) || !verify_sections(report.sections, fault) ||
-      !verify_paths(report, fault)) {
+  if (!check_input_integrity(input, fault) || !verify_entries(input, fault) ||
+      !verify_sections(report.sections, fault) || !verify_paths(report, fault)) {
     return false;
   }
   collect_warnings(report, warnings);
+  if (!report.has_checksums) {
+    warnings->push_back("no " + std::string(kChecksumsName) +
+                        " section: only the compressed entries can be checked");
+  }
   return true;
 }

@@ -15,9 +15,22 @@ struct InputPackage {
 };
 
 // Opens a package file, or failing that a self-contained image. On failure
-// *error names the first fault found; close_input is needed either way.
+// *error gives the reader's reason; close_input is needed either way.
 bool open_input(const std::string& utf8_path, InputPackage* input, std::string* error);
 void close_input(InputPackage* input);
+
+// The reader's reason in words, with the entry's name or the platform's
+// error text where the reason has one.
+std::string refusal_text(const Package& package, const PackageResult& result, bool is_image);
+
+// The package's integrity as the updater checks it before its first write:
+// the checksum section's digests, or without one every compressed stream.
+bool check_input_integrity(const InputPackage& input, std::string* fault);
+
+// The SHA-256 of each entry's content (inflated), lower-case hex, in
+// directory order.
+bool content_digests(const InputPackage& input, std::vector<std::string>* digests,
+                     std::string* error);
 
 // Texts below are Windows-1251 as stored.
 struct EntryReport {
@@ -65,6 +78,7 @@ struct PackageReport {
   uint64_t file_size = 0;
   bool is_image = false;
   uint32_t package_offset = 0;
+  bool has_checksums = false;
   std::vector<EntryReport> entries;
   SectionsReport sections;
 };
@@ -73,8 +87,9 @@ struct PackageReport {
 // updater does). False when a section's entry cannot be loaded.
 bool describe_package(const InputPackage& input, PackageReport* report, std::string* error);
 
-// Everything the updater checks, every entry inflated to its size with its
-// checksum, every section parsed, every path kept inside the installation.
+// Everything the updater checks, its integrity check included, every entry
+// inflated to its size with its Adler-32, every section parsed, every path
+// kept inside the installation.
 // False with the first fault; warnings name what is odd but harmless.
 bool verify_package(const InputPackage& input, const PackageReport& report, std::string* fault,
                     std::vector<std::string>* warnings);

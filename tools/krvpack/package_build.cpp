@@ -136,6 +136,9 @@ bool build_package(const PackageContent& content, const BuildOptions& options,
     *error = "nothing to put in the package: no files and no sections";
     ok = false;
   }
-  if (ok) ok = write_package(entries, PackageLayout{}, package, error);
+  // Every package of the tool can prove each of its bytes to the updater.
+  PackageLayout layout;
+  layout.checksums = true;
+  if (ok) ok = write_package(entries, layout, package, error);
   return ok;
 }

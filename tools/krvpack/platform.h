@@ -13,6 +13,9 @@ std::vector<std::string> program_arguments(int argc, char** argv);
 
 bool stderr_is_terminal();
 
+// The text of a platform error code: errno here, GetLastError on Windows.
+std::string system_error_text(uint32_t code);
+
 // The form of a UTF-8 path that the package reader's open call takes.
 std::string path_for_package_reader(const std::string& utf8_path);
 

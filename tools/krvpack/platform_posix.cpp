@@ -26,6 +26,8 @@ std::string errno_text() { return strerror(errno); }
 
 }  // namespace
 
+std::string system_error_text(uint32_t code) { return strerror(static_cast<int>(code)); }
+
 std::vector<std::string> program_arguments(int argc, char** argv) {
   return std::vector<std::string>(argv, argv + argc);
 }

@@ -38,9 +38,8 @@ std::string narrow(const wchar_t* wide, UINT code_page) {
   return out;
 }
 
-std::string last_error_text() {
+std::string error_code_text(DWORD code) {
   char text[256] = "";
-  DWORD code = GetLastError();
   FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
                  text, sizeof text, nullptr);
   std::string out = text;
@@ -50,7 +49,11 @@ std::string last_error_text() {
   return out.empty() ? "system error " + std::to_string(code) : out;
 }
 
+std::string last_error_text() { return error_code_text(GetLastError()); }
+
 }  // namespace
+
+std::string system_error_text(uint32_t code) { return error_code_text(code); }
 
 std::vector<std::string> program_arguments(int argc, char** argv) {
   int count = 0;

@@ -98,7 +98,9 @@ int main(int argc, char** argv) {
 
   std::vector<uint8_t> package;
   std::string error;
-  if (!write_package(entries, PackageLayout{}, &package, &error)) {
+  PackageLayout layout;
+  layout.checksums = true;  // as the publishers' tool writes them
+  if (!write_package(entries, layout, &package, &error)) {
     fprintf(stderr, "make_sample_package: %s\n", error.c_str());
     return 1;
   }

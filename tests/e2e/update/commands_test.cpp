@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <sstream>
 
@@ -34,6 +35,7 @@ class CommandsTest : public UpdateTest {
     e2e::Scenario s = apply(package_of({registry_keys(8), compressed_entry("new.txt", "new"),
                                         compressed_entry(kCommandsToExecuteName, commands)}));
     s.answers = answers;
+    s.expected_end = e2e::End::kWaitsForOk;
     e2e::RunResult r = e2e::run_patch(s);
     EXPECT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.exit_code, 0);
@@ -47,6 +49,18 @@ class CommandsTest : public UpdateTest {
     if (!exists("fake_tool_calls.log")) return lines;
     std::istringstream in(content("fake_tool_calls.log"));
     for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+
+  // The calls once `count` have been logged: a program the updater did not
+  // wait for may still be starting when the run ends.
+  std::vector<std::string> calls_once(size_t count) const {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    std::vector<std::string> lines = calls();
+    while (lines.size() < count && std::chrono::steady_clock::now() < deadline) {
+      usleep(20 * 1000);
+      lines = calls();
+    }
     return lines;
   }
 
@@ -81,8 +95,7 @@ TEST_F(CommandsTest, ProgramsRunInOrderInTheInstallationFolder) {
   EXPECT_EQ(r.final_state.status, text(kInstalled));
   ASSERT_TRUE(r.reads[0].found);
   EXPECT_EQ(r.reads[0].data, e2e::dword_bytes(8));
-  usleep(600 * 1000);  // the third program was not waited for
-  std::vector<std::string> lines = calls();
+  std::vector<std::string> lines = calls_once(4);  // the third was not waited for
   ASSERT_EQ(lines.size(), 4u) << content("fake_tool_calls.log");
   EXPECT_TRUE(starts_with(lines[0], "DUMMY first a b|" + folder())) << lines[0];
   EXPECT_TRUE(starts_with(lines[1], "DUMMY |" + folder())) << lines[1];
@@ -102,10 +115,16 @@ TEST_F(CommandsTest, WaitingOnlyWhereTheRecordAsks) {
   EXPECT_TRUE(waited.boxes.empty());
   EXPECT_TRUE(exists("done.txt"));
 
+  // The first, not waited for, leaves its marker only once the second has
+  // started, and the second ends only once the marker is there: so the
+  // marker is absent when the first is looked at and present after the
+  // second, whatever the machine's speed.
   remove(app("fake_tool_calls.log").c_str());
-  e2e::RunResult late = run(build_commands({in_app("sleep=500 marker", false),
-                                            in_app("sleep=1500 second"), in_app("third")}),
-                            {"ok"});
+  e2e::RunResult late =
+      run(build_commands({in_app("await=second_started marker", false),
+                          in_app("touch=second_started await=krv_patch_apply_err.txt second"),
+                          in_app("third")}),
+          {"ok"});
   expect_failure_box(late);
   std::vector<std::string> lines = calls();
   ASSERT_EQ(lines.size(), 2u) << content("fake_tool_calls.log");
@@ -186,6 +205,7 @@ TEST_F(CommandsTest, AProgramPathOutsideTheInstallationIsUsedAsItStands) {
                                       compressed_entry(kCommandsToExecuteName,
                                                        build_commands({absolute, relative}))}));
   s.cwd = app("bin");
+  s.expected_end = e2e::End::kWaitsForOk;
   e2e::RunResult r = e2e::run_patch(s);
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.exit_code, 0);

@@ -33,6 +33,7 @@ TEST_F(CompletionTest, RemovesListedFilesAndEmptyFoldersInOrder) {
       compressed_entry(kXlatNamesTableName,
                        build_name_table({{"TMP0000000000000001", "translated.txt"}})),
       compressed_entry(kFilesToRemoveName, removals)}));
+  s.expected_end = e2e::End::kWaitsForOk;
   e2e::RunResult r = e2e::run_patch(s);
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.exit_code, 0);
@@ -69,6 +70,7 @@ TEST_F(CompletionTest, LevelIsWrittenOnlyWithoutFailures) {
       entries.push_back(compressed_entry("blocker\\x.txt", "x"));
     }
     e2e::Scenario s = apply(package_of(entries), c.level_before, 3);
+    s.expected_end = e2e::End::kWaitsForOk;
     e2e::RunResult r = e2e::run_patch(s);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.exit_code, 0);
@@ -116,6 +118,7 @@ TEST_F(CompletionTest, TheRoadOfOneTypicalUpdate) {
   e2e::Scenario make = e2e::patch_scenario(
       {e2e::quoted(e2e::wine_path(package_path)), e2e::quoted(e2e::wine_path(image_path)),
        "MAKEEXE"});
+  make.expected_end = e2e::End::kClosesByItself;
   e2e::RunResult made = e2e::run_patch(make);
   ASSERT_TRUE(made.ok) << made.error;
   EXPECT_TRUE(made.closed_by_itself);
@@ -129,6 +132,7 @@ TEST_F(CompletionTest, TheRoadOfOneTypicalUpdate) {
   e2e::reg_read(&s, key_, "PatchLevel");
   s.answers = {"ok"};
   s.screenshot_png = e2e::artifacts_dir() + "/road-final-window.png";
+  s.expected_end = e2e::End::kWaitsForOk;
   e2e::RunResult r = e2e::run_patch(s);
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.exit_code, 0);
@@ -166,6 +170,7 @@ TEST_F(CompletionTest, TheRoadOfOneTypicalUpdate) {
   again.exe = image_path;
   again.command_line = e2e::quoted(e2e::wine_path(image_path));
   again.answers = {"ok", "cancel"};
+  again.expected_end = e2e::End::kClosesByItself;
   e2e::RunResult second_run = e2e::run_patch(again);
   ASSERT_TRUE(second_run.ok) << second_run.error;
   EXPECT_EQ(second_run.exit_code, 0);

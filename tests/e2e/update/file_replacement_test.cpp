@@ -11,8 +11,14 @@ namespace {
 
 class FileReplacementTest : public UpdateTest {
  protected:
+  // Packages carry the checksum section, as the publishers' tool writes
+  // them, so that an entry spoiled by its writer still passes the check
+  // before the first write and fails only when it is written.
   e2e::RunResult run(const std::vector<PreparedEntry>& entries) {
-    e2e::Scenario s = apply(package_of(entries));
+    PackageLayout layout;
+    layout.checksums = true;
+    e2e::Scenario s = apply(package_of(entries, layout));
+    s.expected_end = e2e::End::kWaitsForOk;
     e2e::RunResult r = e2e::run_patch(s);
     EXPECT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.exit_code, 0);
@@ -20,8 +26,8 @@ class FileReplacementTest : public UpdateTest {
     return r;
   }
 
-  // The same entry with its zlib checksum spoiled: it inflates to its full
-  // size but fails at the end.
+  // The same entry with its zlib checksum spoiled before the package is
+  // written: it inflates to its full size but fails at the end.
   static PreparedEntry damaged(const std::string& name, const std::string& content) {
     PreparedEntry entry = compressed_entry(name, content);
     entry.stored.back() ^= 0xFF;
@@ -122,6 +128,7 @@ TEST_F(FileReplacementTest, FilesThatCannotBeWrittenFailAloneAndKeepTheirContent
       compressed_entry("good.txt", "written"),
   }));
   s.hold_files = {app("held.txt")};
+  s.expected_end = e2e::End::kWaitsForOk;
   e2e::RunResult r = e2e::run_patch(s);
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.exit_code, 0);

@@ -53,6 +53,7 @@ TEST_F(InstallationTest, EveryWayOfNotFindingTheInstallationEndsInOneMessage) {
     SCOPED_TRACE(c.name);
     e2e::Scenario s = apply(marked_package(c.with_registry_keys));
     c.setup(key_, &s);
+    s.expected_end = e2e::End::kWaitsForOk;
     e2e::RunResult r = e2e::run_patch(s);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.exit_code, 0);
@@ -72,6 +73,7 @@ TEST_F(InstallationTest, AMalformedRegistrySectionCountsAsNotFound) {
     SCOPED_TRACE(length);
     e2e::Scenario s = apply(package_of({compressed_entry(kRegistryKeysName, cut.substr(0, length)),
                                         compressed_entry("marker.txt", "x")}));
+    s.expected_end = e2e::End::kWaitsForOk;
     e2e::RunResult r = e2e::run_patch(s);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.exit_code, 0);
@@ -106,6 +108,7 @@ TEST_F(InstallationTest, FolderValueFormsAndAFolderNamedLikeTheProgram) {
     std::string folder = e2e::wine_path(app_dir_) + c.folder_suffix;
     if (c.expand_type) e2e::reg_set_expand_sz(&s, key_, "ProgramPath", folder);
     else e2e::reg_set_sz(&s, key_, "ProgramPath", folder);
+    s.expected_end = e2e::End::kWaitsForOk;
     e2e::RunResult r = e2e::run_patch(s);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.exit_code, 0);
@@ -142,6 +145,7 @@ TEST_F(InstallationTest, PatchLevelComparisonIsSignedAndOnlyDwordsCount) {
       e2e::reg_set_sz(&s, key_, "PatchLevel", std::to_string(c.installed));
     }
     s.answers = {"ok"};
+    s.expected_end = e2e::End::kWaitsForOk;
     e2e::RunResult r = e2e::run_patch(s);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.exit_code, 0);
@@ -181,6 +185,7 @@ TEST_F(InstallationTest, RefusingEitherQuestionClosesAtOnceAndTouchesNothing) {
     if (c.with_startup) entries.push_back(compressed_entry(kStartupMsgName, startup));
     e2e::Scenario s = apply(package_of(entries), true, 5);
     s.answers = c.answers;
+    s.expected_end = e2e::End::kClosesByItself;
     e2e::RunResult r = e2e::run_patch(s);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.exit_code, 0);
@@ -203,6 +208,7 @@ TEST_F(InstallationTest, StartupMessageShowsThePackagesOwnCaptionAndText) {
                                                          build_startup_message(caption, body))};
   e2e::Scenario s = apply(package_of(entries));
   s.answers = {"ok"};
+  s.expected_end = e2e::End::kWaitsForOk;
   e2e::RunResult r = e2e::run_patch(s);
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.exit_code, 0);
@@ -231,6 +237,7 @@ TEST_F(InstallationTest, AStartupMessageCutShortShowsWhatItHolds) {
     SCOPED_TRACE(c.name);
     e2e::Scenario s = apply(package_of({registry_keys(1), compressed_entry(kStartupMsgName, c.section)}));
     s.answers = {"cancel"};
+    s.expected_end = e2e::End::kClosesByItself;
     e2e::RunResult r = e2e::run_patch(s);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.exit_code, 0);
@@ -251,6 +258,7 @@ TEST_F(InstallationTest, APackageWithADamagedSectionIsRefusedBeforeAnythingIsTou
   removals.stored.back() ^= 0xFF;  // the stream's checksum no longer holds
   e2e::Scenario s = apply(package_of({registry_keys(1), compressed_entry("new.txt", "new"),
                                       removals}));
+  s.expected_end = e2e::End::kWaitsForOk;
   e2e::RunResult r = e2e::run_patch(s);
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.exit_code, 0);

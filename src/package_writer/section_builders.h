@@ -7,12 +7,7 @@
 #include <utility>
 #include <vector>
 
-inline constexpr char kRegistryKeysName[] = ":RegistryKeys";
-inline constexpr char kStartupMsgName[] = ":StartupMsg";
-inline constexpr char kXlatNamesTableName[] = ":XlatNamesTable";
-inline constexpr char kFoldersName[] = ":Folders";
-inline constexpr char kCommandsToExecuteName[] = ":CommandsToExecute";
-inline constexpr char kFilesToRemoveName[] = ":FilesToRemove";
+#include "package_format.h"  // the section names
 
 // Four strings, the signed level as 4 little-endian bytes, one zero byte.
 std::string build_registry_keys(const std::string& key_path, const std::string& folder_value,

@@ -41,10 +41,13 @@ struct PackageLayout {
   uint32_t directory_storage = kStorageDeflated;  // 0, 2 or 3 (1 makes an invalid package)
   uint32_t extra_header_flags = 0;                // bits above the storage bits
   uint16_t extra_entry_flags = 0;                 // or'ed into every entry's flags
+  bool checksums = false;  // a checksum section, first, over everything else
 };
 
 // Header, the stored bytes of all entries from offset 32 in order, then the
-// directory (compressed at the default level when storage is 2).
+// directory (compressed at the default level when storage is 2). With
+// checksums, the checksum section comes first, stored plain, and holds the
+// SHA-256 of the header, of the stored directory and of every other entry.
 bool write_package(const std::vector<PreparedEntry>& entries, const PackageLayout& layout,
                    std::vector<uint8_t>* package, std::string* error);
 

@@ -1,0 +1,30 @@
+// SHA-256 as the package code sees it: one function over one span, handed
+// in by the caller, so that the byte-level checks stay portable. The
+// platform's implementation (BCrypt on Windows, OpenSSL elsewhere) is owned
+// by a PlatformSha256.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "package_format.h"
+
+struct Sha256Function {
+  // False when the platform could not hash; *system_error then says why.
+  bool (*digest)(void* context, const uint8_t* data, size_t size, uint8_t* out,
+                 uint32_t* system_error);
+  void* context;
+};
+
+// The platform's SHA-256, opened once and released by its owner.
+struct PlatformSha256 {
+  PlatformSha256();
+  ~PlatformSha256();
+  PlatformSha256(const PlatformSha256&) = delete;
+  PlatformSha256& operator=(const PlatformSha256&) = delete;
+
+  Sha256Function function();
+
+  void* algorithm = nullptr;  // the BCrypt algorithm handle; unused elsewhere
+  uint32_t open_error = 0;    // why it could not be opened, if it could not
+};

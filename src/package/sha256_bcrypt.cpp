@@ -1,0 +1,52 @@
+// SHA-256 from bcrypt.dll, which every supported Windows ships. The
+// algorithm provider is opened once per owner; each digest makes and
+// destroys one hash object, which works from Windows Vista on.
+#include <windows.h>
+#include <bcrypt.h>
+
+#include "sha256.h"
+
+namespace {
+
+// BCryptHashData takes a ULONG: very large spans go in slices.
+constexpr size_t kSliceSize = 1u << 30;
+
+bool bcrypt_digest(void* context, const uint8_t* data, size_t size, uint8_t* out,
+                   uint32_t* system_error) {
+  BCRYPT_ALG_HANDLE algorithm = static_cast<BCRYPT_ALG_HANDLE>(context);
+  if (algorithm == nullptr) {
+    *system_error = static_cast<uint32_t>(ERROR_NOT_SUPPORTED);
+    return false;
+  }
+  BCRYPT_HASH_HANDLE hash = nullptr;
+  NTSTATUS status = BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0);
+  for (size_t done = 0; BCRYPT_SUCCESS(status) && done < size;) {
+    size_t slice = size - done < kSliceSize ? size - done : kSliceSize;
+    status = BCryptHashData(hash, const_cast<PUCHAR>(data + done), static_cast<ULONG>(slice), 0);
+    done += slice;
+  }
+  if (BCRYPT_SUCCESS(status)) {
+    status = BCryptFinishHash(hash, out, static_cast<ULONG>(kSha256Size), 0);
+  }
+  if (hash != nullptr) BCryptDestroyHash(hash);
+  if (!BCRYPT_SUCCESS(status)) *system_error = static_cast<uint32_t>(status);
+  return BCRYPT_SUCCESS(status);
+}
+
+}  // namespace
+
+PlatformSha256::PlatformSha256() {
+  BCRYPT_ALG_HANDLE handle = nullptr;
+  NTSTATUS status = BCryptOpenAlgorithmProvider(&handle, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
+  if (BCRYPT_SUCCESS(status)) {
+    algorithm = handle;
+  } else {
+    open_error = static_cast<uint32_t>(status);
+  }
+}
+
+PlatformSha256::~PlatformSha256() {
+  if (algorithm != nullptr) BCryptCloseAlgorithmProvider(algorithm, 0);
+}
+
+Sha256Function PlatformSha256::function() { return Sha256Function{bcrypt_digest, algorithm}; }
