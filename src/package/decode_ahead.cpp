@@ -118,7 +118,8 @@ void DecodeAhead::decode_all() {
     Slot& published = slots_.back();  // stays in place while later slots are added
     if (published.pending) {
       lock.unlock();
-      bool decoded = load_entry_into(&package_, index, ring_.get() + published.offset);
+      bool decoded =
+          static_cast<bool>(load_entry_into(&package_, index, ring_.get() + published.offset));
       lock.lock();
       published.state = decoded ? AheadState::kDecoded : AheadState::kFailed;
       published.pending = false;
