@@ -79,6 +79,9 @@ def pack_section(results):
         print(f"  krvpack all cores vs one core: {s1 / sn:.2f}x faster "
               f"({os.cpu_count()} cores)")
     pkg = by_kind.get("krvpack_all_cores")
+    if pkg and "peak_rss_mb" in pkg[-1]:
+        peak = max(float(r["peak_rss_mb"]) for r in pkg)
+        print(f"  krvpack peak resident memory (all cores): {peak:.0f} MB")
     for z in ("zip_6", "zip_9"):
         if pkg and z in by_kind:
             print(f"  package size / {z.replace('_', ' -')}: "

@@ -94,6 +94,16 @@ seconds_of() {  # runs "$@", prints the seconds it took
   end=$(date +%s.%N)
   python3 -c "print(f'{$end - $start:.3f}')"
 }
+seconds_and_rss() {  # runs "$@", prints its seconds and its peak resident MB
+  python3 - "$@" <<'PY'
+import resource, subprocess, sys, time
+start = time.time()
+subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, check=True)
+seconds = time.time() - start
+peak_kib = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+print(f"{seconds:.3f} {peak_kib / 1024:.1f}")
+PY
+}
 cat > "$corpus/manifest.toml" <<'EOF'
 level = 1
 source = "tree"
@@ -105,8 +115,9 @@ for run in $(seq "$pack_runs"); do
   for jobs in 1 0; do
     kind=$([ "$jobs" = 1 ] && echo krvpack_j1 || echo krvpack_all_cores)
     out="$corpus/krvpack-j$jobs.krv"
-    s=$(seconds_of "$bench/native/krvpack" build "$corpus/manifest.toml" -o "$out" -j "$jobs")
-    echo "kind=$kind seconds=$s bytes=$(stat -c %s "$out")" >> "$results/pack.txt"
+    read -r s rss < <(seconds_and_rss "$bench/native/krvpack" build "$corpus/manifest.toml" \
+                        -o "$out" -j "$jobs")
+    echo "kind=$kind seconds=$s bytes=$(stat -c %s "$out") peak_rss_mb=$rss" >> "$results/pack.txt"
   done
 done
 cmp -s "$corpus/krvpack-j1.krv" "$corpus/krvpack-j0.krv" ||

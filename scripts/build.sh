@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds PATCH.EXE and the Windows test programs (build/windows), then the
-# native libraries, tools and tests (build/native, with sanitizers).
+# Builds PATCH.EXE and the Windows test programs (build/windows), the native
+# libraries, tools and tests (build/native, with sanitizers), and the release
+# build of krvpack for Linux (build/release: optimised, stripped).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -14,3 +15,7 @@ ninja -C build/windows -j2
 
 cmake --preset native >/dev/null
 ninja -C build/native -j2
+
+# What a publisher installs: `cmake --install build/release [--prefix DIR]`.
+cmake --preset release >/dev/null
+ninja -C build/release -j2

@@ -47,9 +47,12 @@ if [ "$need_update" -eq 1 ]; then
   apt-get update -qq
 fi
 
-# Wine picks the Windows code page from the locale: ru_RU.UTF-8 gives 1251.
-if ! locale -a 2>/dev/null | grep -qi '^ru_RU\.utf-\?8$'; then
-  sed -i 's/^# *\(ru_RU.UTF-8 UTF-8\)/\1/' /etc/locale.gen
-  grep -q '^ru_RU.UTF-8 UTF-8' /etc/locale.gen || echo 'ru_RU.UTF-8 UTF-8' >> /etc/locale.gen
-  locale-gen >/dev/null
-fi
+# Wine picks the Windows code page from the locale: ru_RU.UTF-8 gives 1251,
+# en_US.UTF-8 gives 1252 (the tests of a non-Cyrillic Windows).
+for loc in ru_RU en_US; do
+  if ! locale -a 2>/dev/null | grep -qi "^${loc}\.utf-\?8$"; then
+    sed -i "s/^# *\(${loc}.UTF-8 UTF-8\)/\1/" /etc/locale.gen
+    grep -q "^${loc}.UTF-8 UTF-8" /etc/locale.gen || echo "${loc}.UTF-8 UTF-8" >> /etc/locale.gen
+    locale-gen >/dev/null
+  fi
+done

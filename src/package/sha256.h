@@ -28,3 +28,24 @@ struct PlatformSha256 {
   void* algorithm = nullptr;  // the BCrypt algorithm handle; unused elsewhere
   uint32_t open_error = 0;    // why it could not be opened, if it could not
 };
+
+// SHA-256 fed in pieces, for writers that stream an entry and cannot hold it
+// whole. Restarted by begin(); a failure is sticky until the next begin().
+class Sha256Stream {
+ public:
+  Sha256Stream();
+  ~Sha256Stream();
+  Sha256Stream(const Sha256Stream&) = delete;
+  Sha256Stream& operator=(const Sha256Stream&) = delete;
+
+  void begin();
+  void update(const uint8_t* data, size_t size);
+  // False when the platform failed at any step since begin().
+  bool finish(uint8_t (&out)[kSha256Size]);
+
+ private:
+  void release();
+  PlatformSha256 platform_;
+  void* state_ = nullptr;  // EVP_MD_CTX or BCRYPT_HASH_HANDLE
+  bool failed_ = false;
+};

@@ -50,3 +50,38 @@ PlatformSha256::~PlatformSha256() {
 }
 
 Sha256Function PlatformSha256::function() { return Sha256Function{bcrypt_digest, algorithm}; }
+
+Sha256Stream::Sha256Stream() = default;
+Sha256Stream::~Sha256Stream() { release(); }
+
+void Sha256Stream::release() {
+  if (state_ != nullptr) BCryptDestroyHash(static_cast<BCRYPT_HASH_HANDLE>(state_));
+  state_ = nullptr;
+}
+
+void Sha256Stream::begin() {
+  release();
+  BCRYPT_HASH_HANDLE hash = nullptr;
+  failed_ = platform_.algorithm == nullptr ||
+            !BCRYPT_SUCCESS(BCryptCreateHash(static_cast<BCRYPT_ALG_HANDLE>(platform_.algorithm),
+                                             &hash, nullptr, 0, nullptr, 0, 0));
+  state_ = failed_ ? nullptr : hash;
+}
+
+void Sha256Stream::update(const uint8_t* data, size_t size) {
+  for (size_t done = 0; !failed_ && done < size;) {
+    size_t slice = size - done < kSliceSize ? size - done : kSliceSize;
+    failed_ = !BCRYPT_SUCCESS(BCryptHashData(static_cast<BCRYPT_HASH_HANDLE>(state_),
+                                             const_cast<PUCHAR>(data + done),
+                                             static_cast<ULONG>(slice), 0));
+    done += slice;
+  }
+}
+
+bool Sha256Stream::finish(uint8_t (&out)[kSha256Size]) {
+  bool ok = !failed_ && BCRYPT_SUCCESS(BCryptFinishHash(static_cast<BCRYPT_HASH_HANDLE>(state_),
+                                                        out, static_cast<ULONG>(kSha256Size), 0));
+  release();
+  failed_ = true;  // until the next begin()
+  return ok;
+}

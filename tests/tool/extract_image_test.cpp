@@ -82,7 +82,7 @@ class ImageTest : public ScratchTest {
     write_file(dir_ / "m.toml", "level = 1\nsource = \"app\"\n[registry]\nkey = \"SOFTWARE\\\\K\"\n");
     RunResult built = run_krvpack({"build", (dir_ / "m.toml").u8string(), "-o", (dir_ / "p.krv").u8string()});
     ASSERT_EQ(built.exit_code, 0) << built.err;
-    program_ = "MZ" + std::string(3000, '\x90') + "end of program";
+    program_ = minimal_pe(false, std::string(3000, '\x90') + "end of program");
     write_file(dir_ / "PATCH.EXE", program_);
   }
   std::string program_;

@@ -31,13 +31,17 @@ std::string read_file(const fs::path& path) {
 }
 
 RunResult run_krvpack(const std::vector<std::string>& arguments) {
+  return run_program(KRVPACK_BINARY, arguments);
+}
+
+RunResult run_program(const std::string& program, const std::vector<std::string>& arguments) {
   char out_template[] = "/tmp/krvpack-test-out-XXXXXX";
   char err_template[] = "/tmp/krvpack-test-err-XXXXXX";
   int out_fd = mkstemp(out_template);
   int err_fd = mkstemp(err_template);
   close(out_fd);
   close(err_fd);
-  std::string command = shell_quoted(KRVPACK_BINARY);
+  std::string command = shell_quoted(program);
   for (const std::string& a : arguments) command += " " + shell_quoted(a);
   command += " >" + shell_quoted(out_template) + " 2>" + shell_quoted(err_template) + " </dev/null";
   int status = std::system(command.c_str());
@@ -78,4 +82,22 @@ void ScratchTest::SetUp() {
 void ScratchTest::TearDown() {
   std::error_code ec;
   fs::remove_all(dir_, ec);
+}
+
+std::string minimal_pe(bool dll, const std::string& tail) {
+  std::string pe(0x40, '\0');
+  pe[0] = 'M';
+  pe[1] = 'Z';
+  pe[0x3C] = 0x40;
+  std::string file_header(20, '\0');
+  file_header[0] = static_cast<char>(0x64);  // x86-64
+  file_header[1] = static_cast<char>(0x86);
+  file_header[16] = static_cast<char>(0xF0);  // optional header size
+  uint16_t characteristics = 0x0022 | (dll ? 0x2000 : 0);
+  file_header[18] = static_cast<char>(characteristics & 0xFF);
+  file_header[19] = static_cast<char>(characteristics >> 8);
+  std::string optional(0xF0, '\0');
+  optional[0] = 0x0B;
+  optional[1] = 0x02;
+  return pe + std::string("PE\0\0", 4) + file_header + optional + tail;
 }

@@ -19,6 +19,7 @@ struct RunResult {
 // Runs the built krvpack with the arguments (UTF-8), stdout and stderr
 // captured into files (so stderr is never a terminal).
 RunResult run_krvpack(const std::vector<std::string>& arguments);
+RunResult run_program(const std::string& program, const std::vector<std::string>& arguments);
 
 void write_file(const fs::path& path, const std::string& content);
 std::string read_file(const fs::path& path);
@@ -35,3 +36,7 @@ class ScratchTest : public ::testing::Test {
   void TearDown() override;
   fs::path dir_;
 };
+
+// The smallest bytes that pass for a Windows program (or DLL): DOS header,
+// PE signature, file header, an optional header, then `tail`.
+std::string minimal_pe(bool dll, const std::string& tail);

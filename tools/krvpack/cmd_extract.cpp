@@ -3,6 +3,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "console.h"
 #include "commands.h"
 #include "cp1251.h"
 #include "inspect.h"
@@ -114,6 +115,6 @@ int run_extract(const std::string& input, const std::string& dir) {
   if (ok) ok = check_paths(report, &error) && extract_all(opened, report, fs::u8path(dir), &files, &error);
   close_input(&opened);
   if (!ok) return report_failure(error);
-  printf("krvpack: extracted %zu files into %s\n", files, dir.c_str());
+  printf_out("krvpack: extracted %zu files into %s\n", files, dir.c_str());
   return 0;
 }

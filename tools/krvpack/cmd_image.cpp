@@ -6,11 +6,13 @@
 #include <filesystem>
 
 #include "commands.h"
+#include "console.h"
 #include "inspect.h"
 #include "output_file.h"
 #include "package_writer.h"
 #include "pe_image.h"
 #include "platform.h"
+#include "program_check.h"
 #include "tree.h"
 
 namespace fs = std::filesystem;
@@ -37,7 +39,7 @@ bool check_image_package(const std::string& package, std::string* error) {
   }
   close_input(&opened);
   if (!ok) *error = package + ": " + *error;
-  for (const std::string& w : warnings) fprintf(stderr, "krvpack: warning: %s: %s\n", package.c_str(), w.c_str());
+  for (const std::string& w : warnings) printf_err("krvpack: warning: %s: %s\n", package.c_str(), w.c_str());
   return ok;
 }
 
@@ -49,13 +51,13 @@ std::vector<uint8_t> program_part(const std::vector<uint8_t>& program, const std
   std::vector<uint8_t> part(program.begin(), program.begin() + plan.length);
   finish_program_copy(plan, part.data());
   if (plan.strip_signature) {
-    printf("krvpack: %s is signed; the image carries it without its signature (%zu bytes)\n",
+    printf_out("krvpack: %s is signed; the image carries it without its signature (%zu bytes)\n",
            name.c_str(), part.size());
   }
   CertificateTable table;
   if (find_certificate_table(ByteSpan{program.data(), program.size()}, &table) ==
       SignatureState::kMisplaced) {
-    fprintf(stderr, "krvpack: warning: \"%s\" names a certificate table that is not at its end; "
+    printf_err("krvpack: warning: \"%s\" names a certificate table that is not at its end; "
                     "it is copied unchanged and the image may not sign cleanly\n", name.c_str());
   }
   return part;
@@ -80,7 +82,7 @@ bool check_signed_image(const std::string& path, uint32_t package_offset, std::s
   }
   CertificateTable table;
   if (find_certificate_table(file, &table) != SignatureState::kSigned) {
-    fprintf(stderr, "krvpack: warning: the sign command left the image unsigned\n");
+    printf_err("krvpack: warning: the sign command left the image unsigned\n");
   }
   return true;
 }
@@ -112,9 +114,15 @@ bool run_sign_command(const std::string& command_template, const std::string& im
 
 }  // namespace
 
-int run_image(const std::string& program, const std::string& package, const std::string& output,
-              const std::string& sign_command) {
+int run_image(const std::string& given_program, const std::string& package,
+              const std::string& output, const std::string& sign_command) {
   std::string error;
+  std::string program = given_program.empty() ? default_program_path() : given_program;
+  if (program.empty()) {
+    return report_failure("no PATCH.EXE installed beside krvpack; give the updater program: "
+                          "krvpack image PATCH_EXE PACKAGE -o OUTPUT");
+  }
+  if (!check_output_path(output, &error)) return report_failure(error);
   if (same_file(output, program) || same_file(output, package)) {
     return report_failure("the output \"" + output + "\" would replace one of its inputs");
   }
@@ -124,10 +132,8 @@ int run_image(const std::string& program, const std::string& package, const std:
       !read_whole_file(fs::u8path(package), &package_bytes, &error)) {
     return report_failure(error);
   }
-  if (program_bytes.empty()) return report_failure("the program \"" + program + "\" is empty");
-  if (program_bytes.size() < 2 || memcmp(program_bytes.data(), "MZ", 2) != 0) {
-    fprintf(stderr, "krvpack: warning: \"%s\" does not look like a Windows program\n", program.c_str());
-  }
+  std::string why = program_problem(program_bytes.data(), program_bytes.size());
+  if (!why.empty()) return report_failure("the program \"" + program + "\": " + why);
   std::vector<uint8_t> part = program_part(program_bytes, program);
   BeforeRename sign;
   if (!sign_command.empty()) {
@@ -140,7 +146,7 @@ int run_image(const std::string& program, const std::string& package, const std:
       !write_output_file(output, image.data(), image.size(), sign, &error)) {
     return report_failure(error);
   }
-  printf("krvpack: wrote %s: %zu bytes (program %zu, package %zu, trailer 8)%s\n", output.c_str(),
+  printf_out("krvpack: wrote %s: %zu bytes (program %zu, package %zu, trailer 8)%s\n", output.c_str(),
          image.size(), part.size(), package_bytes.size(), sign_command.empty() ? "" : ", then the sign command ran");
   return 0;
 }

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "console.h"
 #include "commands.h"
 #include "cp1251.h"
 #include "inspect.h"
@@ -33,10 +34,10 @@ std::string ratio_text(const EntryReport& e) {
 void print_entries(const PackageReport& report) {
   size_t name_width = 4;
   for (const EntryReport& e : report.entries) name_width = std::max(name_width, display_width(utf8(e.name)));
-  printf("%s  %10s  %10s  %5s  %-7s  %s\n", padded("NAME", name_width).c_str(), "SIZE", "STORED",
+  printf_out("%s  %10s  %10s  %5s  %-7s  %s\n", padded("NAME", name_width).c_str(), "SIZE", "STORED",
          "RATIO", "STORAGE", "PATH");
   for (const EntryReport& e : report.entries) {
-    printf("%s  %10u  %10u  %5s  %-7s  %s\n", padded(utf8(e.name), name_width).c_str(), e.size,
+    printf_out("%s  %10u  %10u  %5s  %-7s  %s\n", padded(utf8(e.name), name_width).c_str(), e.size,
            e.stored_size, ratio_text(e).c_str(), e.compressed ? "zlib" : "plain",
            utf8(e.path).c_str());
   }
@@ -46,8 +47,8 @@ const char* cut_note(bool complete) { return complete ? "" : "  (breaks off befo
 
 void print_list(const char* name, const ListReport& list) {
   if (!list.present) return;
-  printf("%s%s\n", name, cut_note(list.complete));
-  for (const std::string& item : list.items) printf("  %s\n", utf8(item).c_str());
+  printf_out("%s%s\n", name, cut_note(list.complete));
+  for (const std::string& item : list.items) printf_out("  %s\n", utf8(item).c_str());
 }
 
 void print_text_block(const char* label, const std::string& text) {
@@ -58,37 +59,37 @@ void print_text_block(const char* label, const std::string& text) {
     indented.push_back(out[i]);
     if (out[i] == '\n') indented += "           ";
   }
-  printf("  %-8s %s\n", label, indented.c_str());
+  printf_out("  %-8s %s\n", label, indented.c_str());
 }
 
 void print_sections(const SectionsReport& s) {
   if (s.has_registry) {
-    printf(":RegistryKeys%s\n", cut_note(s.registry_complete));
+    printf_out(":RegistryKeys%s\n", cut_note(s.registry_complete));
     if (s.registry_complete) {
-      printf("  key            HKEY_LOCAL_MACHINE\\%s\n", utf8(s.key_path).c_str());
-      printf("  folder value   %s\n  program value  %s\n  level value    %s\n  level          %d\n",
+      printf_out("  key            HKEY_LOCAL_MACHINE\\%s\n", utf8(s.key_path).c_str());
+      printf_out("  folder value   %s\n  program value  %s\n  level value    %s\n  level          %d\n",
              utf8(s.folder_value).c_str(), utf8(s.program_value).c_str(),
              utf8(s.level_value).c_str(), s.level);
     }
   }
   if (s.has_startup) {
-    printf(":StartupMsg%s\n", cut_note(s.startup_complete));
+    printf_out(":StartupMsg%s\n", cut_note(s.startup_complete));
     print_text_block("caption", s.caption);
     print_text_block("text", s.text);
   }
   if (s.has_names) {
-    printf(":XlatNamesTable%s\n", cut_note(s.names_complete));
+    printf_out(":XlatNamesTable%s\n", cut_note(s.names_complete));
     for (const auto& pair : s.names) {
-      printf("  %s  %s\n", utf8(pair.first).c_str(), utf8(pair.second).c_str());
+      printf_out("  %s  %s\n", utf8(pair.first).c_str(), utf8(pair.second).c_str());
     }
   }
   print_list(":Folders", s.folders);
   if (s.has_commands) {
-    printf(":CommandsToExecute%s\n", cut_note(s.commands_complete));
+    printf_out(":CommandsToExecute%s\n", cut_note(s.commands_complete));
     for (const CommandReport& c : s.commands) {
       std::string flags = std::string((c.flags & kCommandWaitForExit) ? "wait" : "no wait") +
                           ((c.flags & kCommandInInstallDir) ? ", in install dir" : ", as given");
-      printf("  [%s] %s  %s\n", flags.c_str(), utf8(c.program).c_str(), utf8(c.arguments).c_str());
+      printf_out("  [%s] %s  %s\n", flags.c_str(), utf8(c.program).c_str(), utf8(c.arguments).c_str());
     }
   }
   print_list(":FilesToRemove", s.remove);
@@ -193,16 +194,16 @@ int run_list(const std::string& input, bool as_json) {
   if (ok && as_json) {
     json out = report_json(input, report, digests);
     out["signed"] = signed_file(opened);
-    printf("%s\n", out.dump(2, ' ', false, json::error_handler_t::replace).c_str());
+    printf_out("%s\n", out.dump(2, ' ', false, json::error_handler_t::replace).c_str());
   } else if (ok) {
-    printf("%s: %s%s, %llu bytes", input.c_str(),
+    printf_out("%s: %s%s, %llu bytes", input.c_str(),
            signed_file(opened) ? "signed " : "",
            report.is_image ? "self-contained image" : "package file",
            static_cast<unsigned long long>(report.file_size));
-    if (report.is_image) printf(", package at offset %u", report.package_offset);
-    printf(", %zu entries\n\n", report.entries.size());
+    if (report.is_image) printf_out(", package at offset %u", report.package_offset);
+    printf_out(", %zu entries\n\n", report.entries.size());
     print_entries(report);
-    printf("\n");
+    printf_out("\n");
     print_sections(report.sections);
   }
   close_input(&opened);
@@ -228,14 +229,14 @@ int run_verify(const std::string& input) {
   if (signature.warning) warnings.push_back(signature.line);
   close_input(&opened);
   if (!ok) return report_failure(error);
-  for (const std::string& w : warnings) fprintf(stderr, "krvpack: warning: %s: %s\n", input.c_str(), w.c_str());
+  for (const std::string& w : warnings) printf_err("krvpack: warning: %s: %s\n", input.c_str(), w.c_str());
   size_t sections = 0;
   for (const EntryReport& e : report.entries) sections += e.is_section ? 1 : 0;
-  printf("%s: OK: %s, %zu files, %zu sections\n", input.c_str(),
+  printf_out("%s: OK: %s, %zu files, %zu sections\n", input.c_str(),
          report.is_image ? "self-contained image" : "package file", report.entries.size() - sections,
          sections);
   if (!signature.line.empty() && !signature.warning) {
-    printf("%s: %s\n", input.c_str(), signature.line.c_str());
+    printf_out("%s: %s\n", input.c_str(), signature.line.c_str());
   }
   return 0;
 }

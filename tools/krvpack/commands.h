@@ -22,5 +22,9 @@ int run_extract(const std::string& input, const std::string& dir);
 int run_image(const std::string& program, const std::string& package, const std::string& output,
               const std::string& sign_command);
 
-// The message printed for every failure.
+// The message printed for every failure: one "krvpack: " line per line.
 int report_failure(const std::string& message);
+
+// False with the reason when the output's folder does not exist or the
+// output names a folder.
+bool check_output_path(const std::string& utf8_output, std::string* error);

@@ -9,6 +9,7 @@
 #include "package_integrity.h"
 #include "package_layout.h"
 #include "paths.h"
+#include "win_names.h"
 #include "platform.h"
 #include "section_builders.h"
 #include "section_reader.h"
@@ -68,17 +69,23 @@ std::string refusal_text(const Package& package, const PackageResult& result, bo
   }
 }
 
+// The file is mapped here through the tool's own (wide-path) platform call;
+// the reader then works on the view.
 bool open_input(const std::string& utf8_path, InputPackage* input, std::string* error) {
-  std::string path = path_for_package_reader(utf8_path);
   input->is_image = false;
-  PackageResult result = open_package(&input->package, path.c_str(), false);
+  input->package = Package{};
+  if (!map_file_for_reading(utf8_path, &input->file, error)) return false;
+  const uint8_t* view = input->file.data();
+  size_t size = input->file.size();
+  PackageResult result = open_package_view(&input->package, view, size, false);
   if (result) return true;
   // Not a package from its first byte: perhaps an image, with a package
   // before its trailer.
   if (input->package.view != nullptr && looks_like_image(input->package)) {
     close_package(&input->package);
+    input->package = Package{};
     input->is_image = true;
-    result = open_package(&input->package, path.c_str(), true);
+    result = open_package_view(&input->package, view, size, true);
     if (result) return true;
   }
   *error = refusal_text(input->package, result, input->is_image);
@@ -115,7 +122,10 @@ bool content_digests(const InputPackage& input, std::vector<std::string>* digest
   return true;
 }
 
-void close_input(InputPackage* input) { close_package(&input->package); }
+void close_input(InputPackage* input) {
+  close_package(&input->package);
+  input->file = MappedFile();
+}
 
 namespace {
 
@@ -282,6 +292,43 @@ bool verify_sections(const SectionsReport& s, std::string* fault) {
                   ":FilesToRemove breaks off before its closing empty string", fault);
 }
 
+// Names Windows cannot hold (a device, a trailing dot or blank, a
+// forbidden character) or cannot tell apart: every offender is named.
+bool verify_names(const PackageReport& report, std::string* fault) {
+  std::vector<std::string> offenders, paths;
+  auto check = [&offenders](const std::string& what, const std::string& path) {
+    for (std::string_view part : path_parts(path)) {
+      std::string why = windows_name_problem(part);
+      if (!why.empty()) {
+        offenders.push_back(what + " " + quoted(path) + ": \"" + cp1251_to_utf8(std::string(part)) +
+                            "\" " + why);
+        return;
+      }
+    }
+  };
+  for (const EntryReport& e : report.entries) {
+    if (e.is_section) continue;
+    check("file entry", e.path);
+    paths.push_back(e.path);
+  }
+  for (const std::string& item : report.sections.folders.items) check(":Folders item", item);
+  for (const std::string& item : report.sections.remove.items) check(":FilesToRemove item", item);
+  for (const std::vector<std::string>& group : colliding_paths(paths)) {
+    std::string names;
+    for (const std::string& path : group) names += (names.empty() ? "" : " and ") + quoted(path);
+    // Equal paths are the duplicate-entry warning; only different spellings collide.
+    bool differ = false;
+    for (const std::string& path : group) differ = differ || path != group.front();
+    if (differ) {
+      offenders.push_back("file entries " + names + " differ only in letter case: on Windows they are one");
+    }
+  }
+  if (offenders.empty()) return true;
+  *fault = "names that Windows cannot hold or keep apart:";
+  for (const std::string& o : offenders) *fault += "\n  " + o;
+  return false;
+}
+
 bool verify_paths(const PackageReport& report, std::string* fault) {
   std::string why;
   for (const EntryReport& e : report.entries) {
@@ -336,7 +383,8 @@ void collect_warnings(const PackageReport& report, std::vector<std::string>* war
 bool verify_package(const InputPackage& input, const PackageReport& report, std::string* fault,
                     std::vector<std::string>* warnings) {
   if (!check_input_integrity(input, fault) || !verify_entries(input, fault) ||
-      !verify_sections(report.sections, fault) || !verify_paths(report, fault)) {
+      !verify_sections(report.sections, fault) || !verify_paths(report, fault) ||
+      !verify_names(report, fault)) {
     return false;
   }
   collect_warnings(report, warnings);

@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "package.h"
+#include "platform.h"
 
 struct InputPackage {
+  MappedFile file;
   Package package{};
   bool is_image = false;
 };

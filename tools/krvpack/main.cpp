@@ -4,6 +4,8 @@
 #include <cstdio>
 
 #include "commands.h"
+#include "console.h"
+#include "krvpack_version.h"
 #include "platform.h"
 
 namespace {
@@ -17,7 +19,8 @@ void add_pack_options(CLI::App* command, PackOptions* options) {
 }
 
 struct Arguments {
-  std::string manifest, output, old_dir, new_dir, input, dir, program, package;
+  std::string manifest, output, old_dir, new_dir, input, dir;
+  std::vector<std::string> image_inputs;  // [PATCH_EXE] PACKAGE
   std::string sign_command;
   bool json = false;
   PackOptions pack;
@@ -49,8 +52,11 @@ void define_commands(CLI::App* app, Arguments* a) {
   extract->add_option("-C,--directory", a->dir, "the folder to extract into")->required();
 
   CLI::App* image = app->add_subcommand("image", "Make the self-contained updater image");
-  image->add_option("PATCH_EXE", a->program, "the updater program")->required();
-  image->add_option("PACKAGE", a->package, "the package file")->required();
+  image->add_option("INPUTS", a->image_inputs,
+                    "[PATCH_EXE] PACKAGE: the updater program (by default the PATCH.EXE installed "
+                    "with krvpack) and the package file")
+      ->required()
+      ->expected(1, 2);
   image->add_option("-o,--output", a->output, "the image to write")->required();
   image->add_option("--sign-command", a->sign_command,
                     "run on the finished image before it is renamed into place: {image} is "
@@ -64,20 +70,37 @@ int dispatch(const CLI::App& app, const Arguments& a) {
   if (app.got_subcommand("list")) return run_list(a.input, a.json);
   if (app.got_subcommand("verify")) return run_verify(a.input);
   if (app.got_subcommand("extract")) return run_extract(a.input, a.dir);
-  return run_image(a.program, a.package, a.output, a.sign_command);
+  bool has_program = a.image_inputs.size() == 2;
+  return run_image(has_program ? a.image_inputs[0] : std::string(), a.image_inputs.back(), a.output,
+                   a.sign_command);
+}
+
+const char* const kSubcommands[] = {"build", "diff", "list", "verify", "extract", "image"};
+
+// CLI11 would call an unknown word "not expected"; name it as what it is.
+bool names_unknown_subcommand(const std::vector<std::string>& args) {
+  if (args.empty() || args[0].empty() || args[0][0] == '-') return false;
+  for (const char* name : kSubcommands) {
+    if (args[0] == name) return false;
+  }
+  print_err("krvpack: unknown subcommand \"" + args[0] +
+            "\" (the subcommands: build, diff, list, verify, extract, image; see krvpack --help)\n");
+  return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"krvpack: make, inspect, verify and ship update packages"};
+  CLI::App app{"krvpack: make, inspect, verify and ship update packages", "krvpack"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", "krvpack " KRVPACK_VERSION " (commit " KRVPACK_COMMIT ")");
   // Paths like /tmp/x are arguments, not Windows-style options.
   app.allow_windows_style_options(false);
   Arguments arguments;
   define_commands(&app, &arguments);
   std::vector<std::string> args = program_arguments(argc, argv);
   if (!args.empty()) args.erase(args.begin());
+  if (names_unknown_subcommand(args)) return 2;
   std::reverse(args.begin(), args.end());  // CLI11 takes them last first
   // CLI11 reports through exceptions; they stop here, at the one boundary.
   try {
@@ -86,8 +109,11 @@ int main(int argc, char** argv) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
     return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    print_out(std::string(e.what()) + "\n");
+    return 0;
   } catch (const CLI::ParseError& e) {
-    fprintf(stderr, "krvpack: %s (see krvpack --help)\n", e.what());
+    print_err(std::string("krvpack: ") + e.what() + " (see krvpack --help)\n");
     return 2;
   }
   return dispatch(app, arguments);

@@ -24,12 +24,20 @@ struct PackageContent {
 struct BuildOptions {
   int compression_level = kDefaultCompressionLevel;
   unsigned threads = 0;  // 0: one per core
+  // Files read and compressed but not yet written hold at most about this
+  // much (each counted at twice its size: content and compressed stream).
+  uint64_t memory_in_flight = 256ull << 20;
+  // Larger files are compressed as a stream (zlib) while written, never
+  // held whole in memory.
+  uint64_t streamed_above = 64ull << 20;
 };
 
 // The file entries get their directory names here: the path itself, or a
 // substitute name with a pair in ":XlatNamesTable" when the path is 31 bytes
 // or longer, holds a blank or would itself read as a substitute name.
-// Entries are compressed in parallel; the bytes depend only on the content
-// and the compression level.
-bool build_package(const PackageContent& content, const BuildOptions& options,
-                   std::vector<uint8_t>* package, std::string* error);
+// Entries are compressed in parallel and written in directory order as they
+// are ready; the bytes depend only on the content, the compression level
+// and the size above which files are streamed. *package_size is the size
+// of the package written to `output`.
+bool build_package_file(const PackageContent& content, const BuildOptions& options,
+                        const std::string& output, uint64_t* package_size, std::string* error);

@@ -3,31 +3,12 @@
 #include <cstring>
 
 #include "cp1251.h"
+#include "text_convert.h"
+#include "win_names.h"
 
 namespace {
 
 bool is_separator(char c) { return c == '\\' || c == '/'; }
-
-bool check_part(std::string_view part, std::string* error) {
-  if (part.empty()) {
-    *error = "has an empty part (a doubled, leading or trailing separator)";
-    return false;
-  }
-  if (part == "." || part == "..") {
-    *error = "has a \"" + std::string(part) + "\" part";
-    return false;
-  }
-  for (char c : part) {
-    unsigned char b = static_cast<unsigned char>(c);
-    if (b < 0x20 || strchr("<>:\"|?*", c) != nullptr) {
-      *error = b < 0x20 ? "holds a control character"
-                        : "holds the character '" + std::string(1, c) + "', which Windows does not "
-                          "allow in names";
-      return false;
-    }
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -48,11 +29,23 @@ bool package_path_from_utf8(std::string_view utf8, std::string* package_path, st
     *error = "is empty";
     return false;
   }
-  for (std::string_view part : path_parts(utf8)) {
-    if (!check_part(part, error)) return false;
+  std::string problems;
+  auto add = [&problems](const std::string& problem) {
+    problems += (problems.empty() ? "" : "; ") + problem;
+  };
+  std::vector<std::string_view> parts = path_parts(utf8);
+  for (std::string_view part : parts) {
+    std::string problem = windows_name_problem(part);
+    if (problem.empty()) continue;
+    bool named = parts.size() > 1 && !part.empty() && part != "." && part != "..";
+    add(named ? "part \"" + std::string(part) + "\" " + problem : problem);
   }
-  std::string converted;
-  if (!utf8_to_cp1251(utf8, &converted, error)) return false;
+  std::string converted, why;
+  if (!text_to_cp1251(utf8, &converted, &why)) add(why);
+  if (!problems.empty()) {
+    *error = problems;
+    return false;
+  }
   for (char& c : converted) {
     if (c == '/') c = '\\';
   }

@@ -1,6 +1,8 @@
 // POSIX side of the tool's platform calls.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "file_io.h"
 #include "platform.h"
 
 namespace {
@@ -34,7 +37,69 @@ std::vector<std::string> program_arguments(int argc, char** argv) {
 
 bool stderr_is_terminal() { return isatty(STDERR_FILENO) == 1; }
 
-std::string path_for_package_reader(const std::string& utf8_path) { return utf8_path; }
+void write_output_text(bool to_stderr, const std::string& utf8) {
+  fwrite(utf8.data(), 1, utf8.size(), to_stderr ? stderr : stdout);
+}
+
+MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
+  if (this != &other) {
+    release();
+    take(other);
+  }
+  return *this;
+}
+
+void MappedFile::take(MappedFile& other) {
+  data_ = other.data_;
+  size_ = other.size_;
+  file_ = other.file_;
+  mapping_ = other.mapping_;
+  other.data_ = nullptr;
+  other.size_ = 0;
+  other.file_ = other.mapping_ = -1;
+}
+
+void MappedFile::adopt(const uint8_t* data, size_t size, intptr_t file, intptr_t mapping) {
+  release();
+  data_ = data;
+  size_ = size;
+  file_ = file;
+  mapping_ = mapping;
+}
+
+void MappedFile::release() {
+  if (data_ != nullptr) munmap(const_cast<uint8_t*>(data_), size_);
+  if (file_ >= 0) close(static_cast<int>(file_));
+  data_ = nullptr;
+  size_ = 0;
+  file_ = -1;
+}
+
+bool map_file_for_reading(const std::string& utf8_path, MappedFile* file, std::string* error) {
+  int fd = open(utf8_path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    *error = errno == ENOENT ? "no such file" : errno_text();
+    return false;
+  }
+  struct stat info;
+  const char* refusal = nullptr;
+  if (fstat(fd, &info) != 0) refusal = strerror(errno);
+  else if (!S_ISREG(info.st_mode)) refusal = "not a file";
+  else if (info.st_size == 0) refusal = "the file is empty";
+  else if (static_cast<uint64_t>(info.st_size) > UINT32_MAX) refusal = "the file is 4 GiB or more";
+  void* view = MAP_FAILED;
+  if (refusal == nullptr) {
+    view = mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+    if (view == MAP_FAILED) refusal = strerror(errno);
+  }
+  if (refusal != nullptr) {
+    *error = refusal;
+    close(fd);
+    return false;
+  }
+  file->adopt(static_cast<const uint8_t*>(view), static_cast<size_t>(info.st_size), fd, -1);
+  return true;
+}
 
 bool create_new_file(const std::string& utf8_path, NewFile* file, std::string* error) {
   file->open = false;
@@ -61,6 +126,29 @@ bool write_new_file(NewFile* file, const uint8_t* data, size_t size, std::string
     size -= static_cast<size_t>(written);
   }
   return true;
+}
+
+bool write_new_file_at(NewFile* file, uint64_t offset, const uint8_t* data, size_t size,
+                       std::string* error) {
+  int fd = static_cast<int>(file->handle);
+  while (size > 0) {
+    ssize_t written = pwrite(fd, data, size, static_cast<off_t>(offset));
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      *error = written < 0 ? errno_text() : "nothing written";
+      return false;
+    }
+    data += written;
+    size -= static_cast<size_t>(written);
+    offset += static_cast<uint64_t>(written);
+  }
+  return true;
+}
+
+bool set_new_file_size(NewFile* file, uint64_t size, std::string* error) {
+  if (ftruncate(static_cast<int>(file->handle), static_cast<off_t>(size)) == 0) return true;
+  *error = errno_text();
+  return false;
 }
 
 bool finish_new_file(NewFile* file, std::string* error) {
@@ -101,6 +189,49 @@ void set_interrupt_cleanup(const std::string& utf8_path) {
 }
 
 unsigned process_id() { return static_cast<unsigned>(getpid()); }
+
+std::string executable_path() {
+  char path[4096];
+  ssize_t length = readlink("/proc/self/exe", path, sizeof path);
+  if (length <= 0 || static_cast<size_t>(length) >= sizeof path) return std::string();
+  return std::string(path, static_cast<size_t>(length));
+}
+
+bool InputFile::fail(const std::string& reason, std::string* error) const {
+  *error = "cannot read \"" + path_ + "\": " + reason;
+  return false;
+}
+
+bool InputFile::open(const std::string& utf8_path, std::string* error) {
+  close();
+  path_ = utf8_path;
+  int fd = ::open(utf8_path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return fail(errno_text(), error);
+  handle_ = fd;
+  return true;
+}
+
+bool InputFile::size(uint64_t* size, std::string* error) {
+  struct stat info;
+  if (fstat(static_cast<int>(handle_), &info) != 0) return fail(errno_text(), error);
+  *size = static_cast<uint64_t>(info.st_size);
+  return true;
+}
+
+bool InputFile::read_some(uint8_t* buffer, size_t capacity, size_t* got, std::string* error) {
+  for (;;) {
+    ssize_t n = read(static_cast<int>(handle_), buffer, capacity);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return fail(errno_text(), error);
+    *got = static_cast<size_t>(n);
+    return true;
+  }
+}
+
+void InputFile::close() {
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
+  handle_ = -1;
+}
 
 int run_shell_command(const std::string& utf8_command, std::string* error) {
   fflush(stdout);

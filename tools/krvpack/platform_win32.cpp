@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "file_io.h"
 #include "platform.h"
 
 namespace {
@@ -39,10 +40,10 @@ std::string narrow(const wchar_t* wide, UINT code_page) {
 }
 
 std::string error_code_text(DWORD code) {
-  char text[256] = "";
-  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                 text, sizeof text, nullptr);
-  std::string out = text;
+  wchar_t text[256] = L"";
+  FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                 text, sizeof text / sizeof text[0], nullptr);
+  std::string out = narrow(text, CP_UTF8);
   while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == '.')) {
     out.pop_back();
   }
@@ -67,8 +68,100 @@ std::vector<std::string> program_arguments(int argc, char** argv) {
 
 bool stderr_is_terminal() { return _isatty(_fileno(stderr)) != 0; }
 
-std::string path_for_package_reader(const std::string& utf8_path) {
-  return narrow(widen(utf8_path).c_str(), CP_ACP);
+void write_output_text(bool to_stderr, const std::string& utf8) {
+  FILE* stream = to_stderr ? stderr : stdout;
+  HANDLE handle = GetStdHandle(to_stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  if (handle != INVALID_HANDLE_VALUE && handle != nullptr && GetConsoleMode(handle, &mode)) {
+    // A console shows UTF-16 whatever its code page; what stdio holds goes first.
+    fflush(stream);
+    std::wstring wide = widen(utf8);
+    const wchar_t* at = wide.data();
+    size_t left = wide.size();
+    while (left > 0) {
+      DWORD chunk = left > 16384 ? 16384 : static_cast<DWORD>(left);
+      DWORD written = 0;
+      if (!WriteConsoleW(handle, at, chunk, &written, nullptr) || written == 0) return;
+      at += written;
+      left -= written;
+    }
+    return;
+  }
+  fwrite(utf8.data(), 1, utf8.size(), stream);
+}
+
+MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
+  if (this != &other) {
+    release();
+    take(other);
+  }
+  return *this;
+}
+
+void MappedFile::take(MappedFile& other) {
+  data_ = other.data_;
+  size_ = other.size_;
+  file_ = other.file_;
+  mapping_ = other.mapping_;
+  other.data_ = nullptr;
+  other.size_ = 0;
+  other.file_ = other.mapping_ = -1;
+}
+
+void MappedFile::adopt(const uint8_t* data, size_t size, intptr_t file, intptr_t mapping) {
+  release();
+  data_ = data;
+  size_ = size;
+  file_ = file;
+  mapping_ = mapping;
+}
+
+void MappedFile::release() {
+  if (data_ != nullptr) UnmapViewOfFile(data_);
+  if (mapping_ != -1) CloseHandle(reinterpret_cast<HANDLE>(mapping_));
+  if (file_ != -1) CloseHandle(reinterpret_cast<HANDLE>(file_));
+  data_ = nullptr;
+  size_ = 0;
+  file_ = mapping_ = -1;
+}
+
+bool map_file_for_reading(const std::string& utf8_path, MappedFile* file, std::string* error) {
+  HANDLE handle = CreateFileW(widen(utf8_path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    DWORD code = GetLastError();
+    *error = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? "no such file"
+                                                                         : last_error_text();
+    return false;
+  }
+  LARGE_INTEGER size = {};
+  BY_HANDLE_FILE_INFORMATION info = {};
+  std::string reason;
+  if (!GetFileSizeEx(handle, &size) || !GetFileInformationByHandle(handle, &info)) {
+    reason = last_error_text();
+  } else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    reason = "not a file";
+  } else if (size.QuadPart == 0) {
+    reason = "the file is empty";
+  } else if (static_cast<uint64_t>(size.QuadPart) > UINT32_MAX) {
+    reason = "the file is 4 GiB or more";
+  }
+  HANDLE mapping = nullptr;
+  const void* view = nullptr;
+  if (reason.empty()) {
+    mapping = CreateFileMappingW(handle, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    if (mapping != nullptr) view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+    if (view == nullptr) reason = last_error_text();
+  }
+  if (view == nullptr) {
+    *error = reason;
+    if (mapping != nullptr) CloseHandle(mapping);
+    CloseHandle(handle);
+    return false;
+  }
+  file->adopt(static_cast<const uint8_t*>(view), static_cast<size_t>(size.QuadPart),
+              reinterpret_cast<intptr_t>(handle), reinterpret_cast<intptr_t>(mapping));
+  return true;
 }
 
 bool create_new_file(const std::string& utf8_path, NewFile* file, std::string* error) {
@@ -97,6 +190,34 @@ bool write_new_file(NewFile* file, const uint8_t* data, size_t size, std::string
     size -= written;
   }
   return true;
+}
+
+bool write_new_file_at(NewFile* file, uint64_t offset, const uint8_t* data, size_t size,
+                       std::string* error) {
+  HANDLE handle = reinterpret_cast<HANDLE>(file->handle);
+  LARGE_INTEGER at, end;
+  at.QuadPart = static_cast<LONGLONG>(offset);
+  LARGE_INTEGER zero = {};
+  if (!SetFilePointerEx(handle, zero, &end, FILE_CURRENT) ||
+      !SetFilePointerEx(handle, at, nullptr, FILE_BEGIN)) {
+    *error = last_error_text();
+    return false;
+  }
+  bool ok = write_new_file(file, data, size, error);
+  if (!SetFilePointerEx(handle, end, nullptr, FILE_BEGIN) && ok) {
+    *error = last_error_text();
+    ok = false;
+  }
+  return ok;
+}
+
+bool set_new_file_size(NewFile* file, uint64_t size, std::string* error) {
+  HANDLE handle = reinterpret_cast<HANDLE>(file->handle);
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(size);
+  if (SetFilePointerEx(handle, at, nullptr, FILE_BEGIN) && SetEndOfFile(handle)) return true;
+  *error = last_error_text();
+  return false;
 }
 
 bool finish_new_file(NewFile* file, std::string* error) {
@@ -143,6 +264,51 @@ void set_interrupt_cleanup(const std::string& utf8_path) {
 }
 
 unsigned process_id() { return static_cast<unsigned>(GetCurrentProcessId()); }
+
+std::string executable_path() {
+  std::wstring path(32768, L'\0');
+  DWORD length = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
+  if (length == 0 || length >= path.size()) return std::string();
+  path.resize(length);
+  return narrow(path.c_str(), CP_UTF8);
+}
+
+bool InputFile::fail(const std::string& reason, std::string* error) const {
+  *error = "cannot read \"" + path_ + "\": " + reason;
+  return false;
+}
+
+bool InputFile::open(const std::string& utf8_path, std::string* error) {
+  close();
+  path_ = utf8_path;
+  HANDLE handle = CreateFileW(widen(utf8_path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return fail(last_error_text(), error);
+  handle_ = reinterpret_cast<intptr_t>(handle);
+  return true;
+}
+
+bool InputFile::size(uint64_t* size, std::string* error) {
+  LARGE_INTEGER value;
+  if (!GetFileSizeEx(reinterpret_cast<HANDLE>(handle_), &value)) return fail(last_error_text(), error);
+  *size = static_cast<uint64_t>(value.QuadPart);
+  return true;
+}
+
+bool InputFile::read_some(uint8_t* buffer, size_t capacity, size_t* got, std::string* error) {
+  DWORD chunk = capacity > 0x40000000 ? 0x40000000 : static_cast<DWORD>(capacity);
+  DWORD read = 0;
+  if (!ReadFile(reinterpret_cast<HANDLE>(handle_), buffer, chunk, &read, nullptr)) {
+    return fail(last_error_text(), error);
+  }
+  *got = read;
+  return true;
+}
+
+void InputFile::close() {
+  if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  handle_ = -1;
+}
 
 int run_shell_command(const std::string& utf8_command, std::string* error) {
   fflush(stdout);

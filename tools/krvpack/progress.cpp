@@ -1,3 +1,4 @@
+#include "console.h"
 #include "progress.h"
 
 #include <cstdio>
@@ -12,7 +13,7 @@ void draw(const Progress* progress) {
   size_t filled = progress->total == 0 ? kBarWidth : progress->done * kBarWidth / progress->total;
   std::string bar(filled, '#');
   bar.append(kBarWidth - filled, '.');
-  fprintf(stderr, "\rkrvpack: %s [%s] %zu/%zu", progress->label.c_str(), bar.c_str(),
+  printf_err("\rkrvpack: %s [%s] %zu/%zu", progress->label.c_str(), bar.c_str(),
           progress->done, progress->total);
   fflush(stderr);
 }
@@ -34,6 +35,6 @@ void progress_step(Progress* progress) {
 }
 
 void progress_end(Progress* progress) {
-  if (progress->shown) fprintf(stderr, "\n");
+  if (progress->shown) printf_err("\n");
   progress->shown = false;
 }

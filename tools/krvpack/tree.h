@@ -16,13 +16,15 @@ struct Tree {
   std::vector<std::string> folders;  // sorted, so every parent precedes its children
 };
 
-// Every regular file (a link to a file counts as the file) and folder below
-// root. Refuses names that Windows or Windows-1251 cannot hold, other kinds
-// of files, and names that differ only in letter case.
-bool scan_tree(const std::filesystem::path& root, Tree* tree, std::string* error);
+// Every regular file (a link to a file inside the tree counts as the file)
+// and folder below root. Refuses names that Windows or Windows-1251 cannot
+// hold, links that lead outside the tree, other kinds of files, and names
+// that Windows takes for one; every offender is named in *problems.
+bool scan_tree(const std::filesystem::path& root, Tree* tree, std::vector<std::string>* problems);
 
 bool read_whole_file(const std::filesystem::path& path, std::vector<uint8_t>* content,
                      std::string* error);
 
-// False with a message naming both paths when two differ only in case.
-bool check_case_collisions(const std::vector<std::string>& package_paths, std::string* error);
+// One problem for each group of paths that Windows takes for one name.
+bool check_case_collisions(const std::vector<std::string>& package_paths,
+                           std::vector<std::string>* problems);

@@ -1,17 +1,20 @@
 #include "tree_diff.h"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
 
 #include "cp1251.h"
+#include "file_io.h"
 #include "paths.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+// Compared in pieces, so that two large files never sit in memory whole.
 bool same_content(const fs::path& a, const fs::path& b, bool* same, std::string* error) {
   std::error_code ec_a, ec_b;
   uintmax_t size_a = fs::file_size(a, ec_a);
@@ -20,10 +23,31 @@ bool same_content(const fs::path& a, const fs::path& b, bool* same, std::string*
     *same = false;
     return true;
   }
-  std::vector<uint8_t> content_a, content_b;
-  if (!read_whole_file(a, &content_a, error) || !read_whole_file(b, &content_b, error)) return false;
-  *same = content_a == content_b;
-  return true;
+  constexpr size_t kPiece = 1 << 20;
+  InputFile file_a, file_b;
+  if (!file_a.open(a.u8string(), error) || !file_b.open(b.u8string(), error)) return false;
+  std::vector<uint8_t> piece_a(kPiece), piece_b(kPiece);
+  for (;;) {
+    size_t got_a = 0, got_b = 0;
+    if (!file_a.read_some(piece_a.data(), kPiece, &got_a, error)) return false;
+    // Fill b's piece to the same length (reads may return less than asked).
+    while (got_b < got_a) {
+      size_t more = 0;
+      if (!file_b.read_some(piece_b.data() + got_b, got_a - got_b, &more, error)) return false;
+      if (more == 0) break;
+      got_b += more;
+    }
+    if (got_a == 0) {
+      size_t extra = 0;
+      if (!file_b.read_some(piece_b.data(), 1, &extra, error)) return false;
+      *same = extra == 0;
+      return true;
+    }
+    if (got_b != got_a || memcmp(piece_a.data(), piece_b.data(), got_a) != 0) {
+      *same = false;
+      return true;
+    }
+  }
 }
 
 // Folded path to what it is in a tree: 'f' file, 'd' folder.
