@@ -3,12 +3,14 @@
 // create the file, map it at the entry's size, decode into the mapping,
 // unmap, close. Folders are created once each, before their first file.
 //
-//   baseline_apply.exe [--file-steps] PACKAGE INSTALL_DIR
+//   baseline_apply.exe [--file-steps | --write] PACKAGE INSTALL_DIR
 //
-// INSTALL_DIR ends in a backslash. --file-steps adds the steps that the
-// updater takes around each file besides writing it (folders made for every
-// file, move to the backup name, removals), to tell their cost apart from
-// that of the progress window.
+// INSTALL_DIR ends in a backslash. --write decodes each entry into one
+// reused buffer instead and writes it with WriteFile (its size set first).
+// Both write with PATCH.EXE's own functions. --file-steps adds the steps
+// that the updater takes around each file besides writing it (folders made
+// for every file, move to the backup name, removals), to tell their cost
+// apart from that of the progress window.
 //
 // Prints its own peak memory (peak_working_set=, peak_pagefile=) at the end.
 // Exit code 0 when every file was written, 1 otherwise, 2 for bad usage.
@@ -17,6 +19,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "fixed_text.h"
 #include "package.h"
@@ -44,7 +47,9 @@ size_t make_folders(char* path, size_t known) {
 // Writes every file entry below install_dir; with file_steps also takes the
 // updater's steps around each file: its folders made again, the present
 // file moved to its backup and removed, the backup removed after the write.
-bool apply_all(const Package* package, const char* install_dir, bool file_steps) {
+bool apply_all(const Package* package, const char* install_dir, bool file_steps,
+               bool by_write) {
+  std::vector<uint8_t> buffer;
   char target[kPathCapacity];
   char backup[kPathCapacity];
   char last_folder[kPathCapacity] = "";
@@ -68,7 +73,15 @@ bool apply_all(const Package* package, const char* install_dir, bool file_steps)
       MoveFileA(target, backup);
       DeleteFileA(target);
     }
-    if (!write_target(*package, static_cast<int>(i), widen_utf8(target)).ok()) return false;
+    const DirectoryEntry& entry = package->entries[i];
+    if (by_write) {
+      if (buffer.size() < entry.size) buffer.resize(entry.size);
+      if (!load_entry_into(package, static_cast<int>(i), buffer.data())) return false;
+    }
+    WinResult written =
+        by_write ? write_target_from(buffer.data(), entry.size, widen_utf8(target))
+                 : write_target_mapped(*package, static_cast<int>(i), widen_utf8(target));
+    if (!written.ok()) return false;
     if (file_steps) DeleteFileA(backup);
   }
   return true;
@@ -78,12 +91,13 @@ bool apply_all(const Package* package, const char* install_dir, bool file_steps)
 
 int main(int argc, char** argv) {
   bool file_steps = argc == 4 && strcmp(argv[1], "--file-steps") == 0;
-  if (argc != 3 && !file_steps) return 2;
+  bool by_write = argc == 4 && strcmp(argv[1], "--write") == 0;
+  if (argc != 3 && !file_steps && !by_write) return 2;
   const char* package_path = argv[argc - 2];
   const char* install_dir = argv[argc - 1];
   Package package = {};
   bool all_written = open_package(&package, package_path, false) &&
-                     apply_all(&package, install_dir, file_steps);
+                     apply_all(&package, install_dir, file_steps, by_write);
   close_package(&package);
   // Read here, since the timer cannot read a process that has ended.
   PROCESS_MEMORY_COUNTERS memory = {};

@@ -153,6 +153,22 @@ std::vector<CorpusFile> plan_corpus(uint64_t total_bytes, uint32_t max_file_byte
   return files;
 }
 
+std::vector<CorpusFile> plan_small_files(uint32_t count, uint32_t per_folder, uint64_t seed) {
+  Random r{seed};
+  std::vector<CorpusFile> files;
+  for (uint32_t index = 0; index < count; ++index) {
+    CorpusFile f;
+    uint32_t pick = r.below(10);
+    f.kind = pick < 5 ? FileKind::kBinary : pick < 8 ? FileKind::kText : FileKind::kCompressed;
+    f.size = 1024 + r.below(7 * 1024 + 1);
+    f.seed = r.next();
+    f.path = "s" + padded(index / per_folder) + "\\f" + padded(index % per_folder) + "." +
+             extension(f.kind, r.below(4));
+    files.push_back(f);
+  }
+  return files;
+}
+
 std::vector<uint8_t> file_content(const CorpusFile& file) {
   Random r{file.seed};
   std::vector<uint8_t> out;

@@ -2,8 +2,10 @@
 // made by the package writer (entries prepared on all cores).
 //
 //   make_corpus OUT_DIR TOTAL_MB MAX_FILE_MB [LEVEL]
+//   make_corpus OUT_DIR small FILE_COUNT [LEVEL]
 //
-// OUT_DIR/tree/...     the files, folders of 64
+// OUT_DIR/tree/...     the files, folders of 64 (small: FILE_COUNT files of
+//                      1 to 8 KiB, folders of 200)
 // OUT_DIR/package.krv  ":RegistryKeys" (key Software\KorvindaBench, level 1)
 //                      and every file, compressed at LEVEL (plain when
 //                      that is not smaller)
@@ -14,6 +16,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -29,6 +32,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr char kRegistryKey[] = "Software\\KorvindaBench";
+constexpr uint32_t kFilesPerFolder = 64;  // as plan_corpus lays them out
+constexpr uint32_t kSmallFilesPerFolder = 200;
 
 bool write_file(const fs::path& path, const std::vector<uint8_t>& bytes) {
   std::error_code ec;
@@ -78,15 +83,23 @@ void work(Job* job) {
 
 int main(int argc, char** argv) {
   if (argc < 4 || argc > 5) {
-    fprintf(stderr, "usage: make_corpus OUT_DIR TOTAL_MB MAX_FILE_MB [LEVEL]\n");
+    fprintf(stderr, "usage: make_corpus OUT_DIR TOTAL_MB MAX_FILE_MB [LEVEL]\n"
+                    "       make_corpus OUT_DIR small FILE_COUNT [LEVEL]\n");
     return 2;
   }
   fs::path out_dir = argv[1];
-  uint64_t total = strtoull(argv[2], nullptr, 10) * 1000000;
-  uint32_t max_file = static_cast<uint32_t>(strtoul(argv[3], nullptr, 10) * 1000000);
+  bool small = strcmp(argv[2], "small") == 0;
+  uint32_t per_folder = small ? kSmallFilesPerFolder : kFilesPerFolder;
   int level = argc == 5 ? atoi(argv[4]) : kDefaultCompressionLevel;
-
-  std::vector<CorpusFile> plan = plan_corpus(total, max_file, 0xC0DE);
+  std::vector<CorpusFile> plan;
+  if (small) {
+    plan = plan_small_files(static_cast<uint32_t>(strtoul(argv[3], nullptr, 10)), per_folder,
+                            0x5A11);
+  } else {
+    uint64_t total = strtoull(argv[2], nullptr, 10) * 1000000;
+    uint32_t max_file = static_cast<uint32_t>(strtoul(argv[3], nullptr, 10) * 1000000);
+    plan = plan_corpus(total, max_file, 0xC0DE);
+  }
   std::vector<PreparedEntry> entries(plan.size() + 1);
   std::string keys = build_registry_keys(kRegistryKey, "ProgramPath", "ProgramName",
                                          "PatchLevel", 1);
@@ -127,7 +140,7 @@ int main(int argc, char** argv) {
     printf("corpus %-10s %6llu files %12llu bytes\n", kind_name(kind),
            static_cast<unsigned long long>(files[k]), static_cast<unsigned long long>(bytes[k]));
   }
-  printf("corpus folders %zu, package %zu bytes (level %d)\n", (plan.size() + 63) / 64,
-         package.size(), level);
+  printf("corpus folders %zu, package %zu bytes (level %d)\n",
+         (plan.size() + per_folder - 1) / per_folder, package.size(), level);
   return 0;
 }

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Prints the benchmark figures of one run of scripts/bench.sh as a table.
 
-Reads RESULTS_DIR/decode.json (Google Benchmark), RESULTS_DIR/pack.txt and
-RESULTS_DIR/apply.txt (key=value lines, one run per line), and writes the
+Reads RESULTS_DIR/decode.json (Google Benchmark), RESULTS_DIR/pack.txt,
+RESULTS_DIR/write.txt and RESULTS_DIR/apply.txt (key=value lines, one run
+per line), and writes the
 table to stdout. Figures only: nothing here passes or fails on a timing.
 """
 import json
@@ -88,40 +89,86 @@ def pack_section(results):
     print()
 
 
-def apply_section(results):
-    runs = load_runs(os.path.join(results, "apply.txt"))
+def write_section(results):
+    runs = load_runs(os.path.join(results, "write.txt"))
     if not runs:
         return
-    print("Apply under Wine: fresh installation folder each run, timed from the start "
-          "of the process to PATCH.EXE's OK button (baseline: to its exit)")
-    medians = {}
-    for kind in ("baseline", "baseline_file_steps", "patch", "patch_checksums"):
-        rs = [r for r in runs if r["kind"] == kind]
+    print("Filling one new file under Wine, by size: microseconds per file "
+          "(best of 3 rounds, methods alternating)")
+    methods = ["mapping", "write", "size_then_write"]
+    print(f"  {'size':>10} " + " ".join(f"{m:>16}" for m in methods) + "   mapping / write")
+    by_size = {}
+    for r in runs:
+        by_size.setdefault(int(r["size"]), {})[r["method"]] = float(r["us_per_file"])
+    for size in sorted(by_size):
+        row = by_size[size]
+        cells = " ".join(f"{row.get(m, 0):16.1f}" for m in methods)
+        ratio = row["mapping"] / row["write"] if row.get("write") else 0
+        print(f"  {size:>10} {cells}   {ratio:.2f}x")
+    print()
+
+
+APPLY_KINDS = (
+    ("baseline", "mapping baseline"),
+    ("baseline_write", "WriteFile baseline"),
+    ("baseline_file_steps", "mapping baseline + updater's file steps"),
+    ("patch", "PATCH.EXE"),
+    ("patch_checksums", "PATCH.EXE, package with the checksum section"),
+)
+
+
+def apply_corpus_section(runs, prefix, title):
+    medians, private = {}, {}
+    rows = []
+    for kind, label in APPLY_KINDS:
+        rs = [r for r in runs if r["kind"] == prefix + kind]
         if not rs:
             continue
         times = [float(r["seconds"]) for r in rs]
         medians[kind] = statistics.median(times)
-        peak_ws = max(int(r.get("peak_working_set", 0)) for r in rs)
-        peak_pf = max(int(r.get("peak_pagefile", 0)) for r in rs)
-        print(f"  {kind:19} median {medians[kind]:7.3f} s of {len(rs)} "
-              f"(runs: {', '.join(f'{t:.3f}' for t in times)}); "
-              f"peak working set {peak_ws / 1e6:.1f} MB, peak pagefile {peak_pf / 1e6:.1f} MB")
-    if "baseline" in medians and "patch" in medians:
-        print(f"  PATCH.EXE / baseline: {medians['patch'] / medians['baseline']:.2f}x")
+        # Sampled from Linux (bench/sample_memory.py): Wine's own counters
+        # do not follow the process's memory.
+        private[kind] = max(int(r.get("peak_private", 0)) for r in rs)
+        peak_rss = max(int(r.get("peak_rss", 0)) for r in rs)
+        rows.append(f"  {label:40} median {medians[kind]:7.3f} s of {len(rs)} "
+                    f"(runs: {', '.join(f'{t:.3f}' for t in times)}); "
+                    f"peak private {private[kind] / 1e6:.1f} MB, peak resident {peak_rss / 1e6:.1f} MB")
+    if not rows:
+        return
+    print(title)
+    for row in rows:
+        print(row)
+    if "patch" in medians:
+        for kind, label in APPLY_KINDS[:2]:
+            if kind in medians:
+                print(f"  PATCH.EXE / {label}: {medians['patch'] / medians[kind]:.2f}x")
+        print("  peak private bytes: " + ", ".join(
+            f"{label} {private[kind] / 1e6:.1f} MB" for kind, label in APPLY_KINDS
+            if kind in private and kind in ("baseline", "baseline_write", "patch")))
     if "patch" in medians and "patch_checksums" in medians:
         print(f"  PATCH.EXE with the checksum section / without (streams inflated once "
               f"more): {medians['patch_checksums'] / medians['patch']:.2f}x")
     if "baseline" in medians and "baseline_file_steps" in medians:
-        print(f"  baseline with the updater's backup and folder steps / baseline: "
-              f"{medians['baseline_file_steps'] / medians['baseline']:.2f}x "
-              f"(most of the rest is PATCH.EXE's window and status line)")
+        print(f"  mapping baseline with the updater's backup and folder steps / mapping baseline: "
+              f"{medians['baseline_file_steps'] / medians['baseline']:.2f}x")
     print()
+
+
+def apply_section(results):
+    runs = load_runs(os.path.join(results, "apply.txt"))
+    if not runs:
+        return
+    what = ("fresh installation folder each run, runs alternating, timed from the start of "
+            "the process to PATCH.EXE's OK button (baselines: to their exit)")
+    apply_corpus_section(runs, "", f"Apply under Wine, standard corpus: {what}")
+    apply_corpus_section(runs, "small_", "Apply under Wine, small-file corpus: the same")
 
 
 def main():
     results = sys.argv[1]
     decode_section(results)
     pack_section(results)
+    write_section(results)
     apply_section(results)
 
 

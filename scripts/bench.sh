@@ -9,11 +9,16 @@
 #   decode  load_entry_into (libdeflate) vs one zlib inflate call vs memcpy,
 #           and the compressors at every level (bench/decode_bench.cpp)
 #   pack    krvpack on all cores vs one core; package size vs zip -6 / -9
-#   apply   PATCH.EXE under Wine vs bench/baseline_apply.cpp, which does only
-#           create, map, decode, unmap, close (and once more with the
-#           updater's backup and folder steps added); PATCH.EXE again with
-#           the same package carrying the checksum section (its integrity
-#           check hashes instead of inflating once more); peak memory
+#   write   what filling a file costs through a mapping and by WriteFile,
+#           size by size, under Wine (bench/write_methods.cpp)
+#   apply   PATCH.EXE under Wine vs two baselines of bench/baseline_apply.cpp,
+#           which do only create, map, decode, unmap, close (mapping) or
+#           decode into a reused buffer, create, WriteFile, close (WriteFile),
+#           runs alternating, on the standard corpus and on one of many small
+#           files (and, on the standard corpus, the mapping baseline with the
+#           updater's backup and folder steps); peak private bytes of each
+#           (and PATCH.EXE again with the same package carrying the checksum
+#           section: its integrity check hashes instead of inflating once more)
 # and prints the figures (bench/summarize.py); they stay in
 # build/bench/results-MODE/. A figure is never a pass or a fail: the script
 # fails only when a step breaks (a build, a decode that does not give the
@@ -31,8 +36,10 @@ for arg in "$@"; do
 done
 if [ "$mode" = quick ]; then
   corpus_mb=4; max_file_mb=1; min_time=0.05; sample_mb=2; apply_runs=1; pack_runs=1
+  small_files=400; write_mb=0.25
 else
   corpus_mb=300; max_file_mb=32; min_time=2; sample_mb=16; apply_runs=3; pack_runs=2
+  small_files=20000; write_mb=16
 fi
 bench="$root/build/bench"
 corpus="$bench/corpus-$mode"
@@ -48,19 +55,27 @@ echo "bench: $mode run on $(nproc) cores; $load_before"
 cmake --preset bench-native >/dev/null
 ninja -C "$bench/native" -j2 make_corpus decode_bench krvpack >/dev/null
 cmake --preset bench-windows >/dev/null
-ninja -C "$bench/windows" -j2 PATCH.EXE baseline_apply apply_timer >/dev/null
+ninja -C "$bench/windows" -j2 PATCH.EXE baseline_apply apply_timer write_methods >/dev/null
 
 # --- corpus -----------------------------------------------------------------
 # Made again only when its generator, the writer or the size changed.
-stamp="$(cat bench/corpus.cpp bench/make_corpus.cpp src/package_writer/*.cpp \
-         src/package_writer/*.h | sha256sum | cut -c1-16)-$corpus_mb-$max_file_mb"
-if [ "$(cat "$corpus/stamp" 2>/dev/null)" != "$stamp" ]; then
-  rm -rf "$corpus"
-  mkdir -p "$corpus"
-  "$bench/native/bench/make_corpus" "$corpus" "$corpus_mb" "$max_file_mb" > "$corpus/summary.txt"
-  echo "$stamp" > "$corpus/stamp"
-fi
+make_corpus() {  # folder, then make_corpus's size arguments
+  local dir=$1 stamp
+  shift
+  stamp="$(cat bench/corpus.cpp bench/make_corpus.cpp src/package_writer/*.cpp \
+           src/package_writer/*.h | sha256sum | cut -c1-16)-$*"
+  if [ "$(cat "$dir/stamp" 2>/dev/null)" != "$stamp" ]; then
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    "$bench/native/bench/make_corpus" "$dir" "$@" > "$dir/summary.txt"
+    echo "$stamp" > "$dir/stamp"
+  fi
+}
+small_corpus="$bench/corpus-small-$mode"
+make_corpus "$corpus" "$corpus_mb" "$max_file_mb"
+make_corpus "$small_corpus" small "$small_files"
 cat "$corpus/summary.txt"
+echo "small-file corpus: $(head -n 3 "$small_corpus/summary.txt" | awk '{f += $3; b += $5} END {print f " files, " b " bytes"}'), $(tail -n 1 "$small_corpus/summary.txt" | sed 's/corpus //')"
 echo
 
 # --- decode -----------------------------------------------------------------
@@ -143,41 +158,69 @@ wine reg add 'HKLM\Software\KorvindaBench' /v ProgramName /t REG_SZ /d app.exe \
   /f /reg:32 >/dev/null 2>&1
 
 install="$WINEPREFIX/drive_c/bench_install"
-package_w="Z:$(echo "$corpus/package.krv" | tr / '\\')"
-checked_w="Z:$(echo "$corpus/package-checksums.krv" | tr / '\\')"
-timer_w="Z:$(echo "$bench/windows/bench/apply_timer.exe" | tr / '\\')"
-patch_w="Z:$(echo "$bench/windows/PATCH.EXE" | tr / '\\')"
-baseline_w="Z:$(echo "$bench/windows/bench/baseline_apply.exe" | tr / '\\')"
+windows_path() { echo "Z:$(echo "$1" | tr / '\\')"; }
+timer_w="$(windows_path "$bench/windows/bench/apply_timer.exe")"
+patch_w="$(windows_path "$bench/windows/PATCH.EXE")"
+baseline_w="$(windows_path "$bench/windows/bench/baseline_apply.exe")"
+
+echo "bench: write methods"
+wine "$(windows_path "$bench/windows/bench/write_methods.exe")" 'C:\bench_write' "$write_mb" |
+  tr -d '\r' > "$results/write.txt"
+rm -rf "$WINEPREFIX/drive_c/bench_write"
+
 fresh_install() {
   rm -rf "$install"
   mkdir -p "$install"
   echo app > "$install/app.exe"
   sync  # earlier runs' writes are not flushed on this run's time
 }
-apply_once() {  # kind, then the timer's arguments
-  local kind=$1 output
-  shift
+apply_once() {  # corpus folder, kind, the program timed, then the timer's arguments
+  local tree=$1/tree kind=$2 program=$3 output sampler
+  shift 3
   fresh_install
+  python3 bench/sample_memory.py "$program" "$results/memory.tmp" &
+  sampler=$!
   if ! output=$(wine "$timer_w" "$@" | tr -d '\r'); then
+    kill "$sampler" 2>/dev/null || true
     echo "bench: $kind apply failed: $output" >&2
     exit 1
   fi
-  echo "kind=$kind $(echo "$output" | tr '\n' ' ')" >> "$results/apply.txt"
-  rm -f "$install/app.exe"
-  diff -r -q "$install" "$corpus/tree" >/dev/null ||
+  kill "$sampler"
+  wait "$sampler" || true
+  echo "kind=$kind $(echo "$output" | tr '\n' ' ') $(cat "$results/memory.tmp")" >> "$results/apply.txt"
+  rm -f "$install/app.exe" "$results/memory.tmp"
+  diff -r -q "$install" "$tree" >/dev/null ||
     { echo "bench: $kind left an installation that differs from the corpus" >&2; exit 1; }
 }
+apply_corpus() {  # corpus folder, name prefix, extra kinds ("more")
+  local dir=$1 prefix=$2 extra=${3:-} package_w run
+  package_w="$(windows_path "$dir/package.krv")"
+  for run in $(seq "$apply_runs"); do
+    apply_once "$dir" "${prefix}baseline" "$baseline_w" "$baseline_w" "$package_w" \
+      'C:\bench_install\'
+    apply_once "$dir" "${prefix}baseline_write" "$baseline_w" "$baseline_w" --write \
+      "$package_w" 'C:\bench_install\'
+    if [ -n "$extra" ]; then
+      apply_once "$dir" "${prefix}baseline_file_steps" "$baseline_w" "$baseline_w" --file-steps \
+        "$package_w" 'C:\bench_install\'
+    fi
+    apply_once "$dir" "${prefix}patch" "$patch_w" --clear-value 'Software\KorvindaBench' \
+      PatchLevel --window "$patch_w" "$package_w"
+    if [ -n "$extra" ]; then
+      apply_once "$dir" "${prefix}patch_checksums" "$patch_w" --clear-value \
+        'Software\KorvindaBench' PatchLevel --window "$patch_w" \
+        "$(windows_path "$dir/package-checksums.krv")"
+    fi
+  done
+}
 # One untimed round first: a new prefix's first window takes seconds.
-apply_once warmup_baseline "$baseline_w" "$package_w" 'C:\bench_install\'
-apply_once warmup_patch --clear-value 'Software\KorvindaBench' PatchLevel --window "$patch_w" \
-  "$package_w"
-for run in $(seq "$apply_runs"); do
-  apply_once baseline "$baseline_w" "$package_w" 'C:\bench_install\'
-  apply_once baseline_file_steps "$baseline_w" --file-steps "$package_w" 'C:\bench_install\'
-  apply_once patch --clear-value 'Software\KorvindaBench' PatchLevel --window "$patch_w" "$package_w"
-  apply_once patch_checksums --clear-value 'Software\KorvindaBench' PatchLevel --window \
-    "$patch_w" "$checked_w"
-done
+apply_once "$corpus" warmup_baseline "$baseline_w" "$baseline_w" \
+  "$(windows_path "$corpus/package.krv")" 'C:\bench_install\'
+apply_once "$corpus" warmup_patch "$patch_w" --clear-value 'Software\KorvindaBench' PatchLevel \
+  --window "$patch_w" "$(windows_path "$corpus/package.krv")"
+apply_corpus "$corpus" "" more
+echo "bench: apply, small files"
+apply_corpus "$small_corpus" small_
 rm -rf "$install"
 
 load_after="$(LC_ALL=C uptime | sed 's/.*load/load/')"

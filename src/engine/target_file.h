@@ -1,9 +1,11 @@
-// Writing one package entry into a file: the one way PATCH.EXE and the
-// benchmark's baseline fill a target.
+// Writing one package entry into a file: the ways PATCH.EXE fills a target,
+// shared with the benchmark's baselines so that they cannot drift apart.
 #pragma once
 
 #include <windows.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "package.h"
@@ -14,8 +16,17 @@ struct WinResult {
   bool ok() const { return error == ERROR_SUCCESS; }
 };
 
-// Creates `target` (any path form the file functions take), reserves its
-// space and fills it from the entry through a writable mapping of exactly
-// the entry's size, guarded against faults of either view; the first
-// failing step's error code is the result.
-WinResult write_target(const Package& package, int index, const std::wstring& target);
+// Creates `target` (any path form the file functions take) and fills it
+// from the entry through a writable mapping of exactly the entry's size;
+// the first failing step's error code is the result; its space is reserved
+// first and a fault of either view ends as an error code. For entries too
+// large to hold in memory.
+WinResult write_target_mapped(const Package& package, int index, const std::wstring& target);
+
+// Creates `target`, sets its length to `size` first (so that the file system
+// allocates it once) and writes the `size` bytes at `content`.
+WinResult write_target_from(const uint8_t* content, size_t size, const std::wstring& target);
+
+// Creates `target` and fails with `error` without writing: an entry known
+// not to decode takes the same steps as one found out while writing.
+WinResult create_failed_target(const std::wstring& target, DWORD error);

@@ -8,7 +8,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 
+#include "decode_ahead.h"
 #include "fixed_text.h"
 #include "package.h"
 #include "target_file.h"
@@ -49,6 +52,11 @@ struct WorkerState {
   // Up to 511 characters as read, and the backslash appended to them.
   std::wstring install_dir;
   SectionBytes name_table;  // XlatNames as loaded
+  // Folders this run made or found existing, so that none is made twice;
+  // true for those it made.
+  std::unordered_map<std::wstring, bool> folders;
+  // Everything this run created inside folders it made, as name_key gives.
+  std::unordered_set<std::wstring> created;
   UserChannel& user;
   RunOutcome outcome;
   // The path the last failed file's failure line named: a failed run ends
@@ -75,7 +83,7 @@ bool check_installation(WorkerState* state);
 // File replacement: name table, folders, every file entry.
 void replace_files(WorkerState* state);
 std::wstring xlat_name(const WorkerState& state, const char* entry_name);
-bool replace_file(WorkerState* state, int index, const std::wstring& relative_path);
+bool replace_file(WorkerState* state, const AheadEntry& entry, const std::wstring& relative_path);
 
 // External commands of the package.
 void run_external_commands(WorkerState* state);

@@ -6,10 +6,49 @@
 
 #include "progress_dialog.h"
 #include "resource_ids.h"
+#include "status_slot.h"
 
 std::atomic<int32_t> g_run_state{kRunStateRunning};
 
 namespace {
+
+// The worker's wake-up when a new text waits, and its wait for the latest
+// text to be shown.
+constexpr UINT kStatusWaiting = WM_APP + 1;
+constexpr UINT kStatusFlush = WM_APP + 2;
+constexpr UINT_PTR kStatusTimer = 1;
+// The least time between two texts on the screen: drawing every text of a
+// fast run would cost the main thread more than the run itself.
+constexpr ULONGLONG kStatusIntervalMs = 25;
+
+StatusSlot g_status;
+ULONGLONG g_status_shown_at = 0;  // main thread only
+
+// On the main thread: the latest text, if it is not on the screen yet.
+void show_latest_status(HWND window) {
+  KillTimer(window, kStatusTimer);
+  std::wstring text;
+  uint64_t serial = 0;
+  if (!g_status.take(&text, &serial)) return;
+  SetDlgItemTextW(window, IDC_STATUS, text.c_str());
+  g_status.mark_shown(serial);
+  g_status_shown_at = GetTickCount64();
+}
+
+// A text waits: shown now, or when the interval since the last one is over.
+void on_status_waiting(HWND window) {
+  ULONGLONG since = GetTickCount64() - g_status_shown_at;
+  if (since >= kStatusIntervalMs) {
+    show_latest_status(window);
+  } else {
+    SetTimer(window, kStatusTimer, static_cast<UINT>(kStatusIntervalMs - since), nullptr);
+  }
+}
+
+// On the worker: returns once the latest text is on the screen.
+void flush_status(HWND window) {
+  if (g_status.unshown()) SendMessageW(window, kStatusFlush, 0, 0);
+}
 
 // Moves the window to the middle of the primary screen, keeping its size,
 // Z order and activation.
@@ -43,6 +82,14 @@ INT_PTR on_ok_clicked() {
 
 INT_PTR CALLBACK progress_dialog_proc(HWND window, UINT message, WPARAM wparam, LPARAM) {
   if (message == WM_INITDIALOG) return on_init_dialog(window);
+  if (message == kStatusWaiting) {
+    on_status_waiting(window);
+    return 1;
+  }
+  if (message == kStatusFlush || (message == WM_TIMER && wparam == kStatusTimer)) {
+    show_latest_status(window);
+    return 1;
+  }
   // Closing from the caption, the system menu or Alt+F4 arrives as IDCANCEL
   // and falls through here: the window cannot be closed that way.
   if (message == WM_COMMAND && HIWORD(wparam) == BN_CLICKED && LOWORD(wparam) == IDOK) {
@@ -51,13 +98,15 @@ INT_PTR CALLBACK progress_dialog_proc(HWND window, UINT message, WPARAM wparam, 
   return 0;
 }
 
-// The engine formatted the text within its capacity; the window only shows it.
+// The engine formatted the text within its capacity; the window only shows
+// it. Only the first text after the window took the last one posts a
+// wake-up, so the worker never waits and the queue never fills.
 void WindowChannel::show_status(std::wstring_view text) {
-  std::wstring terminated(text);
-  SetDlgItemTextW(window_, IDC_STATUS, terminated.c_str());
+  if (g_status.publish(text)) PostMessageW(window_, kStatusWaiting, 0, 0);
 }
 
 bool WindowChannel::ask(Question question, std::wstring_view caption, std::wstring_view text) {
+  flush_status(window_);
   UINT icon = question == Question::kStartupMessage ? MB_ICONINFORMATION : MB_ICONEXCLAMATION;
   std::wstring caption_text(caption);
   std::wstring body(text);
@@ -65,6 +114,7 @@ bool WindowChannel::ask(Question question, std::wstring_view caption, std::wstri
 }
 
 void WindowChannel::show_commands_failed(std::wstring_view caption, std::wstring_view text) {
+  flush_status(window_);
   std::wstring caption_text(caption);
   std::wstring body(text);
   MessageBoxW(window_, body.c_str(), caption_text.c_str(), MB_OK | MB_ICONEXCLAMATION);
@@ -73,6 +123,7 @@ void WindowChannel::show_commands_failed(std::wstring_view caption, std::wstring
 // Every window change happens before RunState is stored: once the main
 // thread sees 2 it no longer serves the window's messages.
 void finish_run(HWND window, const RunOutcome& outcome) {
+  flush_status(window);
   HWND button = GetDlgItem(window, IDOK);
   ShowWindow(button, SW_SHOW);
   SetDlgItemTextW(window, IDOK, L"OK");

@@ -5,6 +5,11 @@
 
 #include "user_channel.h"
 
+// The status line never holds the worker up: show_status leaves the text
+// for the window, which shows the latest one as it comes (at least every
+// few tens of milliseconds while texts change). Before a message box and at
+// the end of the run the worker waits until the latest text is on the
+// screen, so what is seen there is exact.
 class WindowChannel : public UserChannel {
  public:
   explicit WindowChannel(HWND window) : window_(window) {}
@@ -18,6 +23,7 @@ class WindowChannel : public UserChannel {
   HWND window_;
 };
 
-// Shows the button as "OK" and publishes RunState: 1 when the outcome waits
-// for OK, 2 otherwise. Called by the worker thread as its last step.
+// Shows the latest status text and the button as "OK", then publishes
+// RunState: 1 when the outcome waits for OK, 2 otherwise. Called by the
+// worker thread as its last step.
 void finish_run(HWND window, const RunOutcome& outcome);

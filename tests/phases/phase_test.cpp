@@ -35,6 +35,16 @@ std::wstring widen(const std::string& utf8) {
   return text;
 }
 
+// A path for a failure message (gtest prints narrow text).
+std::string narrow_for_trace(const std::wstring& text) {
+  int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
+                              nullptr, nullptr);
+  std::string bytes(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), n,
+                      nullptr, nullptr);
+  return bytes;
+}
+
 // The tests' own long-path form, built without the code under test.
 std::wstring lp(const std::wstring& absolute) { return L"\\\\?\\" + absolute; }
 
@@ -460,6 +470,76 @@ TEST_F(PhaseTest, FailedFilesAreRestoredAndReportedWithTheirError) {
   auto restored = user_.events_of(RunEventKind::kFileRestored);
   ASSERT_EQ(restored.size(), 1u);
   EXPECT_EQ(restored[0]->path, app(L"Битый.txt"));
+}
+
+// In a folder the run has just made, files are written without the backup
+// steps; the outcome must be what those steps give wherever an earlier file
+// of the same run is in the way.
+TEST_F(PhaseTest, FilesInFoldersMadeByTheRunEndAsWithEveryStep) {
+  PreparedEntry broken = compressed_entry(cp("Новая\\ФАЙЛ.txt"), std::string(64, 'x'));
+  for (size_t i = 2; i < broken.stored.size(); ++i) broken.stored[i] = 0xFF;
+  struct Case {
+    const char* what;
+    std::vector<PreparedEntry> entries;
+    std::vector<std::pair<std::wstring, std::string>> files;  // "<missing>" when absent
+    size_t failures;
+  };
+  const Case cases[] = {
+      {"a file named as the backup of a later one is removed by that one's success",
+       {compressed_entry(cp("Новая\\x.txt.bak"), "first"),
+        compressed_entry(cp("Новая\\x.txt"), "second")},
+       {{L"Новая\\x.txt", "second"}, {L"Новая\\x.txt.bak", "<missing>"}},
+       0},
+      {"the same name in another case replaces the earlier file",
+       {compressed_entry(cp("Новая\\файл.txt"), "first"),
+        compressed_entry(cp("Новая\\ФАЙЛ.TXT"), "second")},
+       {{L"Новая\\файл.txt", "second"}, {L"Новая\\файл.txt.bak", "<missing>"}},
+       0},
+      {"a failed write over an earlier file of the run gives that file back",
+       {compressed_entry(cp("Новая\\файл.txt"), "first"), broken},
+       {{L"Новая\\файл.txt", "first"}, {L"Новая\\файл.txt.bak", "<missing>"}},
+       1},
+      {"a failed write of a new file leaves nothing",
+       {broken, compressed_entry(cp("Новая\\другой.txt"), "other")},
+       {{L"Новая\\ФАЙЛ.txt", "<missing>"}, {L"Новая\\ФАЙЛ.txt.bak", "<missing>"},
+        {L"Новая\\другой.txt", "other"}},
+       1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    use_case(L"app " + std::to_wstring(cases_));
+    install();
+    RunOutcome outcome = apply(c.entries);
+    for (const auto& [relative, content] : c.files) {
+      EXPECT_EQ(read_file(app(relative)), content) << narrow_for_trace(relative);
+    }
+    EXPECT_EQ(user_.events_of(RunEventKind::kFileFailed).size(), c.failures);
+    EXPECT_EQ(outcome.any_failure, c.failures != 0);
+  }
+}
+
+// Entries above the limit for decoding into memory are written through a
+// mapping of the file, in their place among the others.
+TEST_F(PhaseTest, LargeEntryIsWrittenThroughItsMappingInOrder) {
+  install();
+  const std::string large((size_t{32} << 20) + 1, 'z');
+  PreparedEntry entry;
+  std::string error;
+  ASSERT_TRUE(prepare_entry(cp("Большой.bin"), reinterpret_cast<const uint8_t*>(large.data()),
+                            large.size(), true, 1, &entry, &error))
+      << error;
+  RunOutcome outcome = apply({compressed_entry(cp("до.txt"), "before"), entry,
+                              compressed_entry(cp("после.txt"), "after")});
+  EXPECT_EQ(outcome.failure, RunFailure::kNone);
+  EXPECT_TRUE(read_file(app(L"Большой.bin")) == large);
+  EXPECT_EQ(read_file(app(L"до.txt")), "before");
+  EXPECT_EQ(read_file(app(L"после.txt")), "after");
+  std::vector<std::wstring> written;
+  for (const RecordedEvent* event : user_.events_of(RunEventKind::kFileWritten)) {
+    written.push_back(event->path);
+  }
+  EXPECT_EQ(written, (std::vector<std::wstring>{app(L"до.txt"), app(L"Большой.bin"),
+                                                app(L"после.txt")}));
 }
 
 TEST_F(PhaseTest, InstallationFolderOutsideTheAnsiCodePage) {
