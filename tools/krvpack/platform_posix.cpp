@@ -41,32 +41,6 @@ void write_output_text(bool to_stderr, const std::string& utf8) {
   fwrite(utf8.data(), 1, utf8.size(), to_stderr ? stderr : stdout);
 }
 
-MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
-  if (this != &other) {
-    release();
-    take(other);
-  }
-  return *this;
-}
-
-void MappedFile::take(MappedFile& other) {
-  data_ = other.data_;
-  size_ = other.size_;
-  file_ = other.file_;
-  mapping_ = other.mapping_;
-  other.data_ = nullptr;
-  other.size_ = 0;
-  other.file_ = other.mapping_ = -1;
-}
-
-void MappedFile::adopt(const uint8_t* data, size_t size, intptr_t file, intptr_t mapping) {
-  release();
-  data_ = data;
-  size_ = size;
-  file_ = file;
-  mapping_ = mapping;
-}
-
 void MappedFile::release() {
   if (data_ != nullptr) munmap(const_cast<uint8_t*>(data_), size_);
   if (file_ >= 0) close(static_cast<int>(file_));

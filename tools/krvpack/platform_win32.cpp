@@ -90,32 +90,6 @@ void write_output_text(bool to_stderr, const std::string& utf8) {
   fwrite(utf8.data(), 1, utf8.size(), stream);
 }
 
-MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
-  if (this != &other) {
-    release();
-    take(other);
-  }
-  return *this;
-}
-
-void MappedFile::take(MappedFile& other) {
-  data_ = other.data_;
-  size_ = other.size_;
-  file_ = other.file_;
-  mapping_ = other.mapping_;
-  other.data_ = nullptr;
-  other.size_ = 0;
-  other.file_ = other.mapping_ = -1;
-}
-
-void MappedFile::adopt(const uint8_t* data, size_t size, intptr_t file, intptr_t mapping) {
-  release();
-  data_ = data;
-  size_ = size;
-  file_ = file;
-  mapping_ = mapping;
-}
-
 void MappedFile::release() {
   if (data_ != nullptr) UnmapViewOfFile(data_);
   if (mapping_ != -1) CloseHandle(reinterpret_cast<HANDLE>(mapping_));
