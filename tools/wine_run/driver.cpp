@@ -359,6 +359,32 @@ int other_threads(DWORD pid, DWORD window_thread) {
 
 // ---- message boxes --------------------------------------------------------
 
+// True when nothing covers the control on the screen: its corners and its
+// middle are its own, or its box's (a static control lets the pointer
+// through to its parent).
+bool shows_on_screen(HWND control) {
+  HWND parent = GetParent(control);
+  RECT r{};
+  if (!GetWindowRect(control, &r) || r.right <= r.left || r.bottom <= r.top) return false;
+  const POINT points[] = {{r.left, r.top},
+                          {r.right - 1, r.top},
+                          {r.left, r.bottom - 1},
+                          {r.right - 1, r.bottom - 1},
+                          {(r.left + r.right) / 2, (r.top + r.bottom) / 2}};
+  for (POINT p : points) {
+    HWND at = WindowFromPoint(p);
+    if (at != control && at != parent) return false;
+  }
+  return true;
+}
+
+// Puts the box above every other window, as a person clicking on it would:
+// another program's window started later may cover it, and its icon is
+// recognised from the screen.
+void uncover(HWND box) {
+  SetWindowPos(box, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
 // 32-bit pixels of a w x h area: from the screen, or an icon drawn over a
 // background colour.
 std::vector<uint32_t> pixels_of(HDC source, int x, int y, int w, int h, HICON icon,
@@ -489,6 +515,7 @@ bool handle_box(HWND box, HWND main, HANDLE process, const Options& o, int index
   Deadline icon_deadline(o.timeout_ms);
   std::string icon = icon_kind(parts.icon);
   while (icon == "other" && !icon_deadline.passed() && !has_ended(process)) {
+    if (parts.icon != nullptr && !shows_on_screen(parts.icon)) uncover(box);
     poll_pause(process);
     icon = icon_kind(parts.icon);
   }
