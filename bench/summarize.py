@@ -148,6 +148,15 @@ def apply_corpus_section(runs, prefix, title):
     if "patch" in medians and "patch_checksums" in medians:
         print(f"  PATCH.EXE with the checksum section / without (streams inflated once "
               f"more): {medians['patch_checksums'] / medians['patch']:.2f}x")
+    for check, package, whole in (("check_checksums", "with the checksum section (hashes)",
+                                   "patch_checksums"),
+                                  ("check_streams", "without it (every stream inflated once)",
+                                   "patch")):
+        rs = [r for r in runs if r["kind"] == prefix + check and "check_seconds" in r]
+        if rs and whole in medians:
+            seconds = statistics.median(float(r["check_seconds"]) for r in rs)
+            print(f"  integrity check alone, package {package}: median {seconds:.3f} s of "
+                  f"{len(rs)}, {100 * seconds / medians[whole]:.1f}% of that PATCH.EXE run")
     if "baseline" in medians and "baseline_file_steps" in medians:
         print(f"  mapping baseline with the updater's backup and folder steps / mapping baseline: "
               f"{medians['baseline_file_steps'] / medians['baseline']:.2f}x")

@@ -18,7 +18,9 @@
 #           files (and, on the standard corpus, the mapping baseline with the
 #           updater's backup and folder steps); peak private bytes of each
 #           (and PATCH.EXE again with the same package carrying the checksum
-#           section: its integrity check hashes instead of inflating once more)
+#           section: its integrity check hashes instead of inflating once more;
+#           and that check alone, timed inside baseline_apply --check, with
+#           and without the section)
 # and prints the figures (bench/summarize.py); they stay in
 # build/bench/results-MODE/. A figure is never a pass or a fail: the script
 # fails only when a step breaks (a build, a decode that does not give the
@@ -192,6 +194,14 @@ apply_once() {  # corpus folder, kind, the program timed, then the timer's argum
   diff -r -q "$install" "$tree" >/dev/null ||
     { echo "bench: $kind left an installation that differs from the corpus" >&2; exit 1; }
 }
+check_once() {  # kind, package: PATCH.EXE's integrity check alone, nothing written
+  local kind=$1 package=$2 output
+  if ! output=$(wine "$timer_w" "$baseline_w" --check "$(windows_path "$package")" | tr -d '\r'); then
+    echo "bench: $kind failed: $output" >&2
+    exit 1
+  fi
+  echo "kind=$kind $(echo "$output" | tr '\n' ' ')" >> "$results/apply.txt"
+}
 apply_corpus() {  # corpus folder, name prefix, extra kinds ("more")
   local dir=$1 prefix=$2 extra=${3:-} package_w run
   package_w="$(windows_path "$dir/package.krv")"
@@ -210,6 +220,8 @@ apply_corpus() {  # corpus folder, name prefix, extra kinds ("more")
       apply_once "$dir" "${prefix}patch_checksums" "$patch_w" --clear-value \
         'Software\KorvindaBench' PatchLevel --window "$patch_w" \
         "$(windows_path "$dir/package-checksums.krv")"
+      check_once "${prefix}check_checksums" "$dir/package-checksums.krv"
+      check_once "${prefix}check_streams" "$dir/package.krv"
     fi
   done
 }
