@@ -12,8 +12,7 @@
 #include "image_builder.h"
 #include "installation_lock.h"
 #include "messages.h"
-#include "fault_guard.h"
-#include "package_integrity.h"
+#include "package_check.h"
 #include "package_names.h"
 #include "section_reader.h"
 #include "text_win32.h"
@@ -59,18 +58,6 @@ bool sections_intact(const Package& package) {
     if (section.present() && !section.loaded()) return false;
   }
   return true;
-}
-
-// Every stored byte is proven before anything is shown or written: a
-// damaged package is refused whole, like one that is not valid. A package
-// that faults while it is read is refused the same way.
-bool package_intact(const Package& package) {
-  PlatformSha256 sha256;
-  bool intact = false;
-  DWORD fault = run_guarded({GuardedRange{package.view, package.file_size}}, [&] {
-    intact = static_cast<bool>(check_package_integrity(package, sha256.function()));
-  });
-  return fault == ERROR_SUCCESS && intact;
 }
 
 // Names are read with the same guard as every other read of the package.

@@ -15,9 +15,19 @@
 // entry that does not inflate exactly, or a failure of the hash function.
 PackageResult check_package_integrity(const Package& package, const Sha256Function& sha256);
 
+// One of `pieces` parts of the same check, for as many threads: each piece
+// checks a run of entries of about equal stored bytes, and the first also
+// the header and the directory. Together they check what the whole check
+// does, and the first refusal in piece order is the one the whole check
+// gives. A piece of a package without a checksum section brings its own
+// scratch area.
+PackageResult check_package_integrity_piece(const Package& package, const Sha256Function& sha256,
+                                            uint32_t piece, uint32_t pieces);
+
 // The same over the parts of an opened package.
 PackageResult check_integrity(ByteSpan file, uint32_t package_offset, const PackageHeader& header,
-                              const DirectoryEntry* entries, const Sha256Function& sha256);
+                              const DirectoryEntry* entries, const Sha256Function& sha256,
+                              uint32_t piece = 0, uint32_t pieces = 1);
 
 // Size of the scratch area of the check without a checksum section.
 constexpr size_t kIntegrityScratchSize = 64 * 1024;

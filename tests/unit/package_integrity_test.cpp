@@ -291,6 +291,90 @@ TEST(PackageIntegrityNoSection, DamagedStreamsAreRefusedNamingTheEntry) {
   for (const Damage& d : damages) expect_damage_refused(base, d, false);
 }
 
+// The check split for several threads: every entry is checked by exactly
+// one piece, the header and the directory by the first, and the first
+// refusal in piece order is the whole check's.
+struct PieceResults {
+  PackageResult whole;
+  std::vector<PackageResult> pieces;
+};
+
+PieceResults check_in_pieces(const Bytes& bytes, uint32_t pieces) {
+  test::OpenedView v(bytes, false);
+  EXPECT_TRUE(v.ok);
+  PlatformSha256 sha256;
+  PieceResults out{check_package_integrity(v.package, sha256.function()), {}};
+  for (uint32_t piece = 0; piece < pieces; ++piece) {
+    out.pieces.push_back(check_package_integrity_piece(v.package, sha256.function(), piece, pieces));
+  }
+  return out;
+}
+
+void expect_first_refusal_is_whole(const PieceResults& r) {
+  for (const PackageResult& piece : r.pieces) {
+    if (piece) continue;
+    EXPECT_EQ(piece.error, r.whole.error);
+    EXPECT_EQ(piece.entry_index, r.whole.entry_index);
+    return;
+  }
+  EXPECT_EQ(r.whole.error, PackageError::kNone) << "no piece refused what the whole check did";
+}
+
+std::vector<Item> many_items() {
+  std::vector<Item> items;
+  for (int i = 0; i < 12; ++i) {
+    items.push_back({"f" + std::to_string(i), hand::content_of(1000 + 3000 * (i % 4), 20 + i, i % 3 != 0),
+                     i % 2 ? Store::kZlibDefault : Store::kPlain});
+  }
+  return items;
+}
+
+TEST(PackageIntegrityPieces, EachDamagedEntryIsRefusedByExactlyOnePiece) {
+  const std::pair<const char*, Bytes> packages[] = {
+      {"checksums", written(many_items(), with_checksums())},
+      {"no checksums", written(many_items(), PackageLayout{})}};
+  for (const auto& [what, base] : packages) {
+    test::OpenedView good(base, false);
+    ASSERT_TRUE(good.ok);
+    const bool digests = find_entry(&good.package, ":Checksums") >= 0;
+    for (uint32_t pieces = 1; pieces <= 5; ++pieces) {
+      PieceResults intact = check_in_pieces(base, pieces);
+      EXPECT_EQ(intact.whole.error, PackageError::kNone) << what;
+      for (const PackageResult& piece : intact.pieces) EXPECT_EQ(piece.error, PackageError::kNone);
+      for (uint32_t i = 0; i < good.package.header.entry_count; ++i) {
+        const DirectoryEntry& e = good.package.entries[i];
+        // Without the section only compressed streams can be proven.
+        if (e.name[0] == ':' || e.size == 0 || (!digests && !entry_is_compressed(e))) continue;
+        SCOPED_TRACE(std::string(what) + ", entry " + e.name + ", " + std::to_string(pieces) +
+                     " pieces");
+        Bytes damaged = base;
+        damaged[stored_middle(good.package, static_cast<int>(i))] ^= 0x55;
+        PieceResults r = check_in_pieces(damaged, pieces);
+        EXPECT_EQ(r.whole.entry_index, i);
+        int refusing = 0;
+        for (const PackageResult& piece : r.pieces) refusing += piece ? 0 : 1;
+        EXPECT_EQ(refusing, 1);
+        expect_first_refusal_is_whole(r);
+      }
+    }
+  }
+}
+
+TEST(PackageIntegrityPieces, HeaderAndDirectoryBelongToTheFirstPiece) {
+  Bytes base = written(many_items(), with_checksums(0));
+  Bytes header = base;
+  header[27] ^= 0x80;  // an unread flag bit: only its digest tells
+  Bytes directory = base;
+  directory[hand::get32(directory, 20) + 48 * 3] ^= 0x20;  // case of a name
+  for (const Bytes& damaged : {header, directory}) {
+    PieceResults r = check_in_pieces(damaged, 3);
+    EXPECT_FALSE(r.pieces[0]);
+    EXPECT_TRUE(r.pieces[1]);
+    EXPECT_TRUE(r.pieces[2]);
+    expect_first_refusal_is_whole(r);
+  }
+}
+
 bool failing_digest(void*, const uint8_t*, size_t, uint8_t*, uint32_t* system_error) {
   *system_error = 0xC0000001u;
   return false;
