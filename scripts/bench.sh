@@ -40,7 +40,7 @@ if [ "$mode" = quick ]; then
   corpus_mb=4; max_file_mb=1; min_time=0.05; sample_mb=2; apply_runs=1; pack_runs=1
   small_files=400; write_mb=0.25
 else
-  corpus_mb=300; max_file_mb=32; min_time=2; sample_mb=16; apply_runs=3; pack_runs=2
+  corpus_mb=300; max_file_mb=32; min_time=2; sample_mb=16; apply_runs=5; pack_runs=2
   small_files=20000; write_mb=16
 fi
 bench="$root/build/bench"
