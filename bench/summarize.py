@@ -114,6 +114,7 @@ APPLY_KINDS = (
     ("baseline_file_steps", "mapping baseline + updater's file steps"),
     ("patch", "PATCH.EXE"),
     ("patch_checksums", "PATCH.EXE, package with the checksum section"),
+    ("patch_unchecked", "the same, PATCH.EXE without its check"),
 )
 
 
@@ -148,6 +149,10 @@ def apply_corpus_section(runs, prefix, title):
     if "patch" in medians and "patch_checksums" in medians:
         print(f"  PATCH.EXE with the checksum section / without (streams inflated once "
               f"more): {medians['patch_checksums'] / medians['patch']:.2f}x")
+    if "patch_checksums" in medians and "patch_unchecked" in medians:
+        added = medians["patch_checksums"] / medians["patch_unchecked"] - 1
+        print(f"  the integrity check in a whole run (checksum section; PATCH.EXE with it / "
+              f"without it): adds {100 * added:.1f}% to PATCH.EXE's time")
     for check, package, whole in (("check_checksums", "with the checksum section (hashes)",
                                    "patch_checksums"),
                                   ("check_streams", "without it (every stream inflated once)",
@@ -155,8 +160,8 @@ def apply_corpus_section(runs, prefix, title):
         rs = [r for r in runs if r["kind"] == prefix + check and "check_seconds" in r]
         if rs and whole in medians:
             seconds = statistics.median(float(r["check_seconds"]) for r in rs)
-            # Nothing runs beside the check, so the run without it would be
-            # shorter by the check's time.
+            # As if nothing ran beside the check: the run without it shorter
+            # by the check's whole time.
             print(f"  integrity check alone, package {package}: median {seconds:.3f} s of "
                   f"{len(rs)}, {100 * seconds / medians[whole]:.1f}% of that PATCH.EXE run, "
                   f"adding {100 * seconds / (medians[whole] - seconds):.1f}% to it")

@@ -57,7 +57,7 @@ echo "bench: $mode run on $(nproc) cores; $load_before"
 cmake --preset bench-native >/dev/null
 ninja -C "$bench/native" -j2 make_corpus decode_bench krvpack >/dev/null
 cmake --preset bench-windows >/dev/null
-ninja -C "$bench/windows" -j2 PATCH.EXE baseline_apply apply_timer write_methods >/dev/null
+ninja -C "$bench/windows" -j2 PATCH.EXE bench/PATCH_UNCHECKED.EXE baseline_apply apply_timer write_methods >/dev/null
 
 # --- corpus -----------------------------------------------------------------
 # Made again only when its generator, the writer or the size changed.
@@ -164,6 +164,7 @@ windows_path() { echo "Z:$(echo "$1" | tr / '\\')"; }
 timer_w="$(windows_path "$bench/windows/bench/apply_timer.exe")"
 patch_w="$(windows_path "$bench/windows/PATCH.EXE")"
 baseline_w="$(windows_path "$bench/windows/bench/baseline_apply.exe")"
+unchecked_w="$(windows_path "$bench/windows/bench/PATCH_UNCHECKED.EXE")"
 
 echo "bench: write methods"
 wine "$(windows_path "$bench/windows/bench/write_methods.exe")" 'C:\bench_write' "$write_mb" |
@@ -219,6 +220,9 @@ apply_corpus() {  # corpus folder, name prefix, extra kinds ("more")
     if [ -n "$extra" ]; then
       apply_once "$dir" "${prefix}patch_checksums" "$patch_w" --clear-value \
         'Software\KorvindaBench' PatchLevel --window "$patch_w" \
+        "$(windows_path "$dir/package-checksums.krv")"
+      apply_once "$dir" "${prefix}patch_unchecked" "$unchecked_w" --clear-value \
+        'Software\KorvindaBench' PatchLevel --window "$unchecked_w" \
         "$(windows_path "$dir/package-checksums.krv")"
       check_once "${prefix}check_checksums" "$dir/package-checksums.krv"
       check_once "${prefix}check_streams" "$dir/package.krv"
