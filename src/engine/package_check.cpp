@@ -12,15 +12,10 @@
 
 namespace {
 
-// One piece of the integrity check per processor, up to four: hashing
-// gains little beyond that, and each piece without a checksum section holds
-// an inflater of its own.
-uint32_t integrity_pieces() {
-  SYSTEM_INFO info{};
-  GetSystemInfo(&info);
-  uint32_t processors = info.dwNumberOfProcessors;
-  return processors < 1 ? 1 : processors > 4 ? 4 : processors;
-}
+// One piece for now, on the worker itself. With a piece per processor, one
+// run of two started together under full load stayed before its first text
+// for ten minutes; until that is understood, the check starts no thread.
+uint32_t integrity_pieces() { return 1; }
 
 }  // namespace
 
