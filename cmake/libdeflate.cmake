@@ -1,19 +1,19 @@
 # libdeflate, the decoder and encoder of the package's zlib streams, as the
 # target krv::libdeflate. Native builds use Debian's libdeflate-dev; the
 # Windows build links the static library that
-# scripts/build-libdeflate-mingw.sh compiles into the build tree.
+# scripts/build-mingw-libraries.sh compiles into the build tree.
 if(TARGET krv::libdeflate)
   return()
 endif()
 
 if(WIN32)
   set(KRV_LIBDEFLATE_MINGW_DIR "${PROJECT_SOURCE_DIR}/build/third_party/libdeflate-mingw"
-      CACHE PATH "Where scripts/build-libdeflate-mingw.sh put libdeflate for Windows")
+      CACHE PATH "Where scripts/build-mingw-libraries.sh put libdeflate for Windows")
   set(KRV_LIBDEFLATE_LIBRARY "${KRV_LIBDEFLATE_MINGW_DIR}/lib/libdeflate.a")
   set(KRV_LIBDEFLATE_INCLUDE "${KRV_LIBDEFLATE_MINGW_DIR}/include")
   if(NOT EXISTS "${KRV_LIBDEFLATE_LIBRARY}" OR NOT EXISTS "${KRV_LIBDEFLATE_INCLUDE}/libdeflate.h")
     message(FATAL_ERROR "libdeflate for Windows is missing in ${KRV_LIBDEFLATE_MINGW_DIR}: "
-                        "run scripts/build-libdeflate-mingw.sh first")
+                        "run scripts/build-mingw-libraries.sh first")
   endif()
 else()
   find_path(KRV_LIBDEFLATE_INCLUDE libdeflate.h)

@@ -52,7 +52,7 @@ load_before="$(LC_ALL=C uptime | sed 's/.*load/load/')"
 echo "bench: $mode run on $(nproc) cores; $load_before"
 
 # --- builds -----------------------------------------------------------------
-"$root/scripts/build-libdeflate-mingw.sh"
+"$root/scripts/build-mingw-libraries.sh"
 # Configured every time from the presets, so that changed options apply.
 cmake --preset bench-native >/dev/null
 ninja -C "$bench/native" -j2 make_corpus decode_bench krvpack >/dev/null

@@ -6,8 +6,9 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 
-# libdeflate for the Windows build, compiled from Debian's source package.
-"$root/scripts/build-libdeflate-mingw.sh"
+# libdeflate and nettle for the Windows build, compiled from Debian's source
+# packages.
+"$root/scripts/build-mingw-libraries.sh"
 # The configure step runs every time: the presets (CMakePresets.json) hold
 # the options, and a changed option must reach an existing build folder.
 cmake --preset windows >/dev/null

@@ -11,12 +11,12 @@ packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   libz-mingw-w64-dev libssl-dev
   wine wine64 xvfb xauth imagemagick locales zip python3
-  stress-ng
+  stress-ng m4
 )
 
-# Source packages: the Windows build compiles libdeflate from Debian's source
-# package (scripts/build-libdeflate-mingw.sh), since Debian ships no mingw
-# build of it.
+# Source packages: the Windows build compiles libdeflate and nettle from
+# Debian's source packages (scripts/build-mingw-libraries.sh), since Debian
+# ships no mingw build of them; m4 builds nettle's assembly.
 deb_src=/etc/apt/sources.list.d/krv-deb-src.sources
 need_update=0
 if [ ! -f "$deb_src" ]; then

@@ -1,7 +1,7 @@
 // SHA-256 as the package code sees it: one function over one span, handed
 // in by the caller, so that the byte-level checks stay portable. The
-// platform's implementation (BCrypt on Windows, OpenSSL elsewhere) is owned
-// by a PlatformSha256.
+// implementation (nettle in the Windows programs, OpenSSL's libcrypto in the
+// native ones) is reached through a PlatformSha256.
 #pragma once
 
 #include <cstddef>
@@ -24,9 +24,6 @@ struct PlatformSha256 {
   PlatformSha256& operator=(const PlatformSha256&) = delete;
 
   Sha256Function function();
-
-  void* algorithm = nullptr;  // the BCrypt algorithm handle; unused elsewhere
-  uint32_t open_error = 0;    // why it could not be opened, if it could not
 };
 
 // SHA-256 fed in pieces, for writers that stream an entry and cannot hold it
@@ -46,6 +43,6 @@ class Sha256Stream {
  private:
   void release();
   PlatformSha256 platform_;
-  void* state_ = nullptr;  // EVP_MD_CTX or BCRYPT_HASH_HANDLE
+  void* state_ = nullptr;  // EVP_MD_CTX or nettle's sha256_ctx
   bool failed_ = false;
 };
