@@ -35,6 +35,14 @@ source_of() {
   echo "$third_party/source/${dir#./}"
 }
 
+# Puts the built library $1 into $2/lib as $3, whole or not at all.
+put_library() {
+  mkdir -p "$2/lib"
+  cp "$1" "$2/lib/$3.tmp"
+  mv "$2/lib/$3.tmp" "$2/lib/$3"
+  echo "build-mingw-libraries: built $2/lib/$3"
+}
+
 build_libdeflate() {
   local prefix="$third_party/libdeflate-mingw" src
   [ -f "$prefix/lib/libdeflate.a" ] && [ -f "$prefix/include/libdeflate.h" ] && return 0
@@ -43,13 +51,11 @@ build_libdeflate() {
   # Only the static library: no programs, no DLL. AR is named because the
   # Makefile cannot derive it from a compiler name ending in "-posix".
   make -s -j2 CC="$cc" AR="$ar" libdeflatestatic.lib >/dev/null
-  mkdir -p "$prefix/lib" "$prefix/include"
+  mkdir -p "$prefix/include"
   cp libdeflate.h "$prefix/include/"
   cp COPYING "$prefix/"
   # Under the usual name, so that the linker finds it as -ldeflate.
-  cp libdeflatestatic.lib "$prefix/lib/libdeflate.a.tmp"
-  mv "$prefix/lib/libdeflate.a.tmp" "$prefix/lib/libdeflate.a"
-  echo "build-mingw-libraries: built $prefix/lib/libdeflate.a"
+  put_library libdeflatestatic.lib "$prefix" libdeflate.a
 }
 
 build_nettle() {
@@ -69,11 +75,8 @@ build_nettle() {
     echo "build-mingw-libraries: nettle failed to build (log above)" >&2
     exit 1
   fi
-  mkdir -p "$prefix/lib"
   cp COPYINGv3 COPYING.LESSERv3 "$prefix/"
-  cp libnettle.a "$prefix/lib/libnettle.a.tmp"
-  mv "$prefix/lib/libnettle.a.tmp" "$prefix/lib/libnettle.a"
-  echo "build-mingw-libraries: built $prefix/lib/libnettle.a"
+  put_library libnettle.a "$prefix" libnettle.a
 }
 
 build_libdeflate
