@@ -174,6 +174,15 @@ bool start_xvfb(std::string* error) {
   return true;
 }
 
+// Ends the prefix's wineserver and waits until it is gone: "-k" only signals
+// it, and a server still on its way out when the next binary of the same
+// prefix starts keeps "wineserver -p" from starting a new one, so the first
+// program of that binary then fails to start at all.
+void stop_wineserver() {
+  run_process({"wineserver", "-k"}, 20000, false);
+  run_process({"wineserver", "-w"}, 20000, false);
+}
+
 bool wine_ok(const std::vector<std::string>& argv, int timeout_ms, std::string* error) {
   ProcessResult r = run_process(argv, timeout_ms, true);
   if (r.ran && !r.timed_out && WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0) return true;
@@ -480,7 +489,12 @@ RunResult run(const Scenario& scenario) {
   parse_output(p.out, &result);
   if (p.timed_out) result.error += " driver.exe did not end in time";
   if (!p.ran) result.error += " driver.exe could not be run";
-  if (!result.ok && result.error.empty()) result.error = "driver.exe did not start the program";
+  if (!result.ok && result.error.empty()) {
+    result.error = "driver.exe did not start the program (wine: " +
+                   (WIFEXITED(p.status) ? "exit code " + std::to_string(WEXITSTATUS(p.status))
+                                        : "signal " + std::to_string(WTERMSIG(p.status))) +
+                   ")";
+  }
   if (!bmp.empty() && result.screenshot_saved) {
     ProcessResult c = run_process({"convert", bmp, scenario.screenshot_png}, 60000, true);
     result.screenshot_saved = c.ran && WIFEXITED(c.status) && WEXITSTATUS(c.status) == 0;
@@ -609,7 +623,7 @@ bool start_session(std::string* error) {
   g_session.prefix = std::string(KRV_WINE_STATE_DIR) + "/wine-prefix/" + test_binary_name();
   set_wine_environment(g_session.prefix);
   // A wineserver left over from an interrupted run of this binary.
-  run_process({"wineserver", "-k"}, 20000, false);
+  stop_wineserver();
   if (!start_xvfb(&g_session.error) || !prepare_prefix(&g_session.error)) {
     stop_session();
     *error = g_session.error.empty() ? "the Wine session did not start" : g_session.error;
@@ -621,7 +635,7 @@ bool start_session(std::string* error) {
 }
 
 void stop_session() {
-  if (!g_session.prefix.empty()) run_process({"wineserver", "-k"}, 20000, false);
+  if (!g_session.prefix.empty()) stop_wineserver();
   if (g_session.xvfb > 0) {
     kill(g_session.xvfb, SIGTERM);
     waitpid(g_session.xvfb, nullptr, 0);
