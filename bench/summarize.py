@@ -112,10 +112,49 @@ APPLY_KINDS = (
     ("baseline", "mapping baseline"),
     ("baseline_write", "WriteFile baseline"),
     ("baseline_file_steps", "mapping baseline + updater's file steps"),
-    ("patch", "PATCH.EXE"),
-    ("patch_checksums", "PATCH.EXE, package with the checksum section"),
-    ("patch_unchecked", "the same, PATCH.EXE without its check"),
+    ("patch_checksums", "PATCH.EXE, package as krvpack writes it"),
+    ("patch", "PATCH.EXE, package without the checksum section"),
+    ("patch_unchecked", "PATCH.EXE without its check, package as krvpack writes it"),
+    ("patch_quiet", "PATCH.EXE /quiet (no window, to its exit), the same package"),
 )
+
+
+def ratio_lines(medians, private):
+    """The headline ratios: PATCH.EXE on the package as krvpack writes it
+    (with the checksum section); then on a package without the section, whose
+    check inflates every stream once more. Older runs had only the latter."""
+    headline = "patch_checksums" if "patch_checksums" in medians else "patch"
+    for kind, label in APPLY_KINDS[:2]:
+        if kind in medians and headline in medians:
+            print(f"  PATCH.EXE / {label}: {medians[headline] / medians[kind]:.2f}x")
+    if headline != "patch" and "patch" in medians:
+        for kind, label in APPLY_KINDS[:2]:
+            if kind in medians:
+                print(f"  PATCH.EXE, package without the checksum section / {label}: "
+                      f"{medians['patch'] / medians[kind]:.2f}x")
+    print("  peak private bytes: " + ", ".join(
+        f"{label} {private[kind] / 1e6:.1f} MB" for kind, label in APPLY_KINDS
+        if kind in private and kind in ("baseline", "baseline_write", "patch_checksums", "patch")))
+
+
+def check_lines(runs, prefix, medians):
+    """What the integrity check costs: in a whole run, and alone."""
+    if "patch_checksums" in medians and "patch_unchecked" in medians:
+        added = medians["patch_checksums"] / medians["patch_unchecked"] - 1
+        print(f"  the integrity check in a whole run (package as krvpack writes it; PATCH.EXE "
+              f"with it / without it): adds {100 * added:.1f}% to PATCH.EXE's time")
+    for check, package, whole in (("check_checksums", "with the checksum section (hashes)",
+                                   "patch_checksums"),
+                                  ("check_streams", "without it (every stream inflated once)",
+                                   "patch")):
+        rs = [r for r in runs if r["kind"] == prefix + check and "check_seconds" in r]
+        if rs and whole in medians:
+            seconds = statistics.median(float(r["check_seconds"]) for r in rs)
+            # As if nothing ran beside the check: the run without it shorter
+            # by the check's whole time.
+            print(f"  integrity check alone, package {package}: median {seconds:.3f} s of "
+                  f"{len(rs)}, {100 * seconds / medians[whole]:.1f}% of that PATCH.EXE run, "
+                  f"adding {100 * seconds / (medians[whole] - seconds):.1f}% to it")
 
 
 def apply_corpus_section(runs, prefix, title):
@@ -131,7 +170,7 @@ def apply_corpus_section(runs, prefix, title):
         # do not follow the process's memory.
         private[kind] = max(int(r.get("peak_private", 0)) for r in rs)
         peak_rss = max(int(r.get("peak_rss", 0)) for r in rs)
-        rows.append(f"  {label:40} median {medians[kind]:7.3f} s of {len(rs)} "
+        rows.append(f"  {label:60} median {medians[kind]:7.3f} s of {len(rs)} "
                     f"(runs: {', '.join(f'{t:.3f}' for t in times)}); "
                     f"peak private {private[kind] / 1e6:.1f} MB, peak resident {peak_rss / 1e6:.1f} MB")
     if not rows:
@@ -139,32 +178,14 @@ def apply_corpus_section(runs, prefix, title):
     print(title)
     for row in rows:
         print(row)
-    if "patch" in medians:
-        for kind, label in APPLY_KINDS[:2]:
-            if kind in medians:
-                print(f"  PATCH.EXE / {label}: {medians['patch'] / medians[kind]:.2f}x")
-        print("  peak private bytes: " + ", ".join(
-            f"{label} {private[kind] / 1e6:.1f} MB" for kind, label in APPLY_KINDS
-            if kind in private and kind in ("baseline", "baseline_write", "patch")))
-    if "patch" in medians and "patch_checksums" in medians:
-        print(f"  PATCH.EXE with the checksum section / without (streams inflated once "
-              f"more): {medians['patch_checksums'] / medians['patch']:.2f}x")
-    if "patch_checksums" in medians and "patch_unchecked" in medians:
-        added = medians["patch_checksums"] / medians["patch_unchecked"] - 1
-        print(f"  the integrity check in a whole run (checksum section; PATCH.EXE with it / "
-              f"without it): adds {100 * added:.1f}% to PATCH.EXE's time")
-    for check, package, whole in (("check_checksums", "with the checksum section (hashes)",
-                                   "patch_checksums"),
-                                  ("check_streams", "without it (every stream inflated once)",
-                                   "patch")):
-        rs = [r for r in runs if r["kind"] == prefix + check and "check_seconds" in r]
-        if rs and whole in medians:
-            seconds = statistics.median(float(r["check_seconds"]) for r in rs)
-            # As if nothing ran beside the check: the run without it shorter
-            # by the check's whole time.
-            print(f"  integrity check alone, package {package}: median {seconds:.3f} s of "
-                  f"{len(rs)}, {100 * seconds / medians[whole]:.1f}% of that PATCH.EXE run, "
-                  f"adding {100 * seconds / (medians[whole] - seconds):.1f}% to it")
+    ratio_lines(medians, private)
+    check_lines(runs, prefix, medians)
+    if "patch_quiet" in medians and "patch_checksums" in medians:
+        print(f"  PATCH.EXE with its window / with /quiet: "
+              f"{medians['patch_checksums'] / medians['patch_quiet']:.2f}x")
+        if "baseline_write" in medians:
+            print(f"  PATCH.EXE /quiet / WriteFile baseline: "
+                  f"{medians['patch_quiet'] / medians['baseline_write']:.2f}x")
     if "baseline" in medians and "baseline_file_steps" in medians:
         print(f"  mapping baseline with the updater's backup and folder steps / mapping baseline: "
               f"{medians['baseline_file_steps'] / medians['baseline']:.2f}x")

@@ -15,12 +15,14 @@
 #           which do only create, map, decode, unmap, close (mapping) or
 #           decode into a reused buffer, create, WriteFile, close (WriteFile),
 #           runs alternating, on the standard corpus and on one of many small
-#           files (and, on the standard corpus, the mapping baseline with the
-#           updater's backup and folder steps); peak private bytes of each
-#           (and PATCH.EXE again with the same package carrying the checksum
-#           section: its integrity check hashes instead of inflating once more;
-#           and that check alone, timed inside baseline_apply --check, with
-#           and without the section)
+#           files; peak private bytes of each. PATCH.EXE applies the package
+#           as krvpack writes it (with the checksum section: its integrity
+#           check hashes) and the same entries without the section (the check
+#           inflates every stream once more). On the standard corpus also:
+#           the mapping baseline with the updater's backup and folder steps,
+#           PATCH.EXE with /quiet (no window; on both corpora),
+#           PATCH.EXE built without its check, and the check alone (timed
+#           inside baseline_apply --check), with and without the section.
 # and prints the figures (bench/summarize.py); they stay in
 # build/bench/results-MODE/. A figure is never a pass or a fail: the script
 # fails only when a step breaks (a build, a decode that does not give the
@@ -215,12 +217,18 @@ apply_corpus() {  # corpus folder, name prefix, extra kinds ("more")
       apply_once "$dir" "${prefix}baseline_file_steps" "$baseline_w" "$baseline_w" --file-steps \
         "$package_w" 'C:\bench_install\'
     fi
+    # The package as krvpack writes it, with the checksum section; then one
+    # from another writer, without it.
+    apply_once "$dir" "${prefix}patch_checksums" "$patch_w" --clear-value \
+      'Software\KorvindaBench' PatchLevel --window "$patch_w" \
+      "$(windows_path "$dir/package-checksums.krv")"
     apply_once "$dir" "${prefix}patch" "$patch_w" --clear-value 'Software\KorvindaBench' \
       PatchLevel --window "$patch_w" "$package_w"
+    # Without its window: what the window costs (timed to the process's end).
+    apply_once "$dir" "${prefix}patch_quiet" "$patch_w" --clear-value \
+      'Software\KorvindaBench' PatchLevel "$patch_w" /quiet \
+      "$(windows_path "$dir/package-checksums.krv")"
     if [ -n "$extra" ]; then
-      apply_once "$dir" "${prefix}patch_checksums" "$patch_w" --clear-value \
-        'Software\KorvindaBench' PatchLevel --window "$patch_w" \
-        "$(windows_path "$dir/package-checksums.krv")"
       apply_once "$dir" "${prefix}patch_unchecked" "$unchecked_w" --clear-value \
         'Software\KorvindaBench' PatchLevel --window "$unchecked_w" \
         "$(windows_path "$dir/package-checksums.krv")"
