@@ -907,6 +907,9 @@ int run(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before anything else: the harness tells from this line that wine did
+  // start the driver.
+  emit(key::kDriverRunning, "1");
   Options o = parse_options(argc, argv);
   return run(o);
 }

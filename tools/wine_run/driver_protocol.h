@@ -46,6 +46,7 @@ constexpr char kClosesByItself[] = "closes_by_itself";
 // Output keys. A prefix ends in "." and is followed by a snapshot field, or
 // by a number and then a field ("box.0.caption").
 namespace key {
+constexpr char kDriverRunning[] = "driver_running";  // the driver's first line
 constexpr char kStarted[] = "started";
 constexpr char kError[] = "error";
 constexpr char kTimeout[] = "timeout";        // a condition was not reached: what
