@@ -1,7 +1,6 @@
-// The whole package proven before it is used: the integrity check run on
-// every processor, each piece under the fault guard, so that a package that
-// is damaged, or faults while it is read, is refused before anything is
-// shown or written.
+// The whole package proven before it is used: the integrity check under
+// the fault guard, so that a package that is damaged, or faults while it is
+// read, is refused before anything is shown or written.
 #pragma once
 
 #include "package.h"
