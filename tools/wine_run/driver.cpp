@@ -831,6 +831,29 @@ void refresh_final(Observed* seen) {
   if (take_snapshot(seen->main, &s)) seen->record(s);
 }
 
+// Wine now and then loses a new process before its first instruction: the
+// child ends while its DLLs are being set up, and CreateProcess gives
+// ERROR_INTERNAL_ERROR. None of the program ran then, so it is started again.
+PROCESS_INFORMATION start_program(const Options& o) {
+  constexpr int kAttempts = 3;
+  for (int attempt = 1;; ++attempt) {
+    std::string command_line = o.command_line.empty() ? "\"" + o.exe + "\"" : o.command_line;
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (CreateProcessA(o.exe.c_str(), &command_line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                       o.cwd.empty() ? nullptr : o.cwd.c_str(), &si, &pi)) {
+      return pi;
+    }
+    DWORD error = GetLastError();
+    if (error != ERROR_INTERNAL_ERROR || attempt == kAttempts) {
+      fail("CreateProcess failed with " + std::to_string(error));
+    }
+    emit(key::kStartAgain, std::to_string(error));
+    Sleep(200);
+  }
+}
+
 int run(const Options& o) {
   for (size_t i = 0; i < o.setup.size(); ++i) run_reg_step(o, o.setup[i], static_cast<int>(i));
   std::vector<HANDLE> held;
@@ -840,14 +863,7 @@ int run(const Options& o) {
     if (h == INVALID_HANDLE_VALUE) fail("cannot hold " + path);
     held.push_back(h);
   }
-  std::string command_line = o.command_line.empty() ? "\"" + o.exe + "\"" : o.command_line;
-  STARTUPINFOA si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  if (!CreateProcessA(o.exe.c_str(), &command_line[0], nullptr, nullptr, FALSE, 0, nullptr,
-                      o.cwd.empty() ? nullptr : o.cwd.c_str(), &si, &pi)) {
-    fail("CreateProcess failed with " + std::to_string(GetLastError()));
-  }
+  PROCESS_INFORMATION pi = start_program(o);
   emit(key::kStarted, "1");
   Observed seen;
   Reached reached = follow_run(o, pi.hProcess, pi.dwProcessId, &seen);

@@ -48,6 +48,7 @@ constexpr char kClosesByItself[] = "closes_by_itself";
 namespace key {
 constexpr char kDriverRunning[] = "driver_running";  // the driver's first line
 constexpr char kStarted[] = "started";
+constexpr char kStartAgain[] = "start_again";  // CreateProcess lost the child; tried again
 constexpr char kError[] = "error";
 constexpr char kTimeout[] = "timeout";        // a condition was not reached: what
 constexpr char kWaitedFor[] = "waited_for";   // the condition the timeout ended
