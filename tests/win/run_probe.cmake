@@ -45,9 +45,18 @@ find_program(WINESERVER wineserver PATHS /usr/lib/wine)
 if(NOT WINE)
   message(FATAL_ERROR "wine is not installed (scripts/install-deps.sh installs it)")
 endif()
-execute_process(COMMAND ${CMAKE_COMMAND} -E env ${wine_env} "${WINE}" "${WINDOWS_PROBE}" ${windows_args}
-                OUTPUT_VARIABLE windows ERROR_VARIABLE wine_errors RESULT_VARIABLE wine_result
-                TIMEOUT 300)
+# Now and then wine ends before the probe's first line; the probe is then
+# started again, at most three times.
+foreach(attempt RANGE 1 3)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env ${wine_env} "${WINE}" "${WINDOWS_PROBE}" ${windows_args}
+                  OUTPUT_VARIABLE windows ERROR_VARIABLE wine_errors RESULT_VARIABLE wine_result
+                  TIMEOUT 300)
+  if(wine_result EQUAL 0 OR NOT windows STREQUAL "" OR attempt EQUAL 3)
+    break()
+  endif()
+  message("wine ended (${wine_result}) before package_probe.exe printed anything; "
+          "starting it again: ${wine_errors}")
+endforeach()
 # Stop the wineserver of this prefix, whatever the probe did.
 if(WINESERVER)
   execute_process(COMMAND ${CMAKE_COMMAND} -E env ${wine_env} "${WINESERVER}" -k
