@@ -85,10 +85,21 @@ int main(int argc, char** argv) {
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (!CreateProcessA(nullptr, &command_line[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED,
-                      nullptr, nullptr, &startup, &process)) {
-    fprintf(stderr, "cannot start: %lu\n", GetLastError());
-    return 251;
+  // Wine now and then loses a new process while its DLLs are set up
+  // (ERROR_INTERNAL_ERROR); none of it ran, so it is started again.
+  for (int attempt = 1;; ++attempt) {
+    std::string line = command_line;
+    if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                       nullptr, &startup, &process)) {
+      break;
+    }
+    DWORD error = GetLastError();
+    if (error != ERROR_INTERNAL_ERROR || attempt == 3) {
+      fprintf(stderr, "cannot start: %lu\n", error);
+      return 251;
+    }
+    fprintf(stderr, "window_watch: start lost (%lu), starting again\n", error);
+    Sleep(200);
   }
   g_pid = process.dwProcessId;
   HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_CREATE, EVENT_OBJECT_SHOW, nullptr, on_event,
