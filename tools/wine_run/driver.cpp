@@ -46,6 +46,7 @@
 #include <vector>
 
 #include "driver_protocol.h"
+#include "lost_start.h"
 
 namespace {
 
@@ -831,27 +832,15 @@ void refresh_final(Observed* seen) {
   if (take_snapshot(seen->main, &s)) seen->record(s);
 }
 
-// Wine now and then loses a new process before its first instruction: the
-// child ends while its DLLs are being set up, and CreateProcess gives
-// ERROR_INTERNAL_ERROR. None of the program ran then, so it is started again.
 PROCESS_INFORMATION start_program(const Options& o) {
-  constexpr int kAttempts = 3;
-  for (int attempt = 1;; ++attempt) {
-    std::string command_line = o.command_line.empty() ? "\"" + o.exe + "\"" : o.command_line;
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    if (CreateProcessA(o.exe.c_str(), &command_line[0], nullptr, nullptr, FALSE, 0, nullptr,
-                       o.cwd.empty() ? nullptr : o.cwd.c_str(), &si, &pi)) {
-      return pi;
-    }
-    DWORD error = GetLastError();
-    if (error != ERROR_INTERNAL_ERROR || attempt == kAttempts) {
-      fail("CreateProcess failed with " + std::to_string(error));
-    }
-    emit(key::kStartAgain, std::to_string(error));
-    Sleep(200);
+  std::string command_line = o.command_line.empty() ? "\"" + o.exe + "\"" : o.command_line;
+  PROCESS_INFORMATION pi{};
+  auto tell_lost = [](DWORD error) { emit(key::kStartAgain, std::to_string(error)); };
+  const char* folder = o.cwd.empty() ? nullptr : o.cwd.c_str();
+  if (!create_process_again_if_lost(o.exe.c_str(), command_line, 0, folder, &pi, tell_lost)) {
+    fail("CreateProcess failed with " + std::to_string(GetLastError()));
   }
+  return pi;
 }
 
 int run(const Options& o) {

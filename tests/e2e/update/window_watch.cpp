@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "lost_start.h"
+
 namespace {
 
 DWORD g_pid = 0;
@@ -82,24 +84,14 @@ int main(int argc, char** argv) {
     return 250;
   }
   std::string command_line = rest_after_two_arguments(GetCommandLineA());
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  // Wine now and then loses a new process while its DLLs are set up
-  // (ERROR_INTERNAL_ERROR); none of it ran, so it is started again.
-  for (int attempt = 1;; ++attempt) {
-    std::string line = command_line;
-    if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
-                       nullptr, &startup, &process)) {
-      break;
-    }
-    DWORD error = GetLastError();
-    if (error != ERROR_INTERNAL_ERROR || attempt == 3) {
-      fprintf(stderr, "cannot start: %lu\n", error);
-      return 251;
-    }
+  auto tell_lost = [](DWORD error) {
     fprintf(stderr, "window_watch: start lost (%lu), starting again\n", error);
-    Sleep(200);
+  };
+  if (!create_process_again_if_lost(nullptr, command_line, CREATE_SUSPENDED, nullptr, &process,
+                                    tell_lost)) {
+    fprintf(stderr, "cannot start: %lu\n", GetLastError());
+    return 251;
   }
   g_pid = process.dwProcessId;
   HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_CREATE, EVENT_OBJECT_SHOW, nullptr, on_event,
