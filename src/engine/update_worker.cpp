@@ -80,6 +80,7 @@ DWORD lock_installation(const Package& package, InstallationLock* lock) {
 }
 
 void run_phases(WorkerState* state) {
+  if (!state->user.wait_until_present()) return;
   if (!check_installation(state)) return;
   replace_files(state);
   run_external_commands(state);

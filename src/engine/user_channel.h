@@ -48,6 +48,11 @@ class UserChannel {
   // The box that reports the failure of the external commands.
   virtual void show_commands_failed(std::wstring_view caption, std::wstring_view text) = 0;
   virtual void report(const RunEvent& event) = 0;
+  // Called once, after the package is checked and before the run asks or
+  // changes anything: returns when the user can follow the run. False when
+  // the user never can (no window could be made for an attended run); the
+  // run then ends with nothing changed.
+  virtual bool wait_until_present() { return true; }
 };
 
 // Which failure ended or marred the run; the first one counts.

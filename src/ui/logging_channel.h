@@ -15,6 +15,7 @@ class LoggingChannel : public UserChannel {
   bool ask(Question question, std::wstring_view caption, std::wstring_view text) override;
   void show_commands_failed(std::wstring_view caption, std::wstring_view text) override;
   void report(const RunEvent& event) override;
+  bool wait_until_present() override { return inner_.wait_until_present(); }
 
  private:
   UserChannel& inner_;

@@ -29,7 +29,7 @@ struct RunRequest {
   std::vector<std::wstring> arguments;
   RunSwitches switches;
   RunLog log;
-  HWND window = nullptr;
+  WindowHandoff window;
   RunOutcome outcome;
 };
 
@@ -49,7 +49,8 @@ DWORD WINAPI worker_thread(LPVOID parameter) {
   run_through(&channel, request);
   RunOutcome shown = request->outcome;
   if (request->switches.passive) shown.wait_for_ok = false;
-  finish_run(request->window, shown);
+  HWND window = channel.window();
+  if (window != nullptr) finish_run(window, shown);
   return 0;
 }
 
@@ -102,23 +103,21 @@ void serve_window(HWND window, HANDLE worker) {
   }
 }
 
-// Without its window an attended run could never be ended by the user, and
-// without its worker it would never end: in either case the program ends at
-// once. A passive run without its window goes on as a quiet one.
+// The worker starts first: it checks the package while the window is made
+// and waits for the window before it shows, asks or changes anything.
+// Without its window an attended run could never be ended by the user, so
+// its worker ends with nothing changed; a passive run goes on as a quiet
+// one. Without its worker the run would never end: the program ends at once.
 void run_with_window(HINSTANCE instance, RunRequest* request) {
   g_run_state.store(kRunStateRunning);
-  request->window = create_progress_window(instance);
-  if (request->window == nullptr) {
-    if (request->switches.passive) run_through(nullptr, request);
-    return;
-  }
   HANDLE worker = CreateThread(nullptr, kWorkerStackSize, worker_thread, request, 0, nullptr);
-  if (worker != nullptr) {
-    serve_window(request->window, worker);
-    WaitForSingleObject(worker, INFINITE);
-    CloseHandle(worker);
-  }
-  DestroyWindow(request->window);
+  if (worker == nullptr) return;
+  HWND window = create_progress_window(instance);
+  request->window.publish(window);
+  if (window != nullptr) serve_window(window, worker);
+  WaitForSingleObject(worker, INFINITE);
+  CloseHandle(worker);
+  if (window != nullptr) DestroyWindow(window);
 }
 
 }  // namespace

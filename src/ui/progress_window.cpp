@@ -18,8 +18,10 @@ constexpr UINT kStatusWaiting = WM_APP + 1;
 constexpr UINT kStatusFlush = WM_APP + 2;
 constexpr UINT_PTR kStatusTimer = 1;
 // The least time between two texts on the screen: drawing every text of a
-// fast run would cost the main thread more than the run itself.
-constexpr ULONGLONG kStatusIntervalMs = 25;
+// fast run would cost more than the run itself, and each one drawn takes
+// time from the worker under Wine. 40 ms keeps a new text on the screen
+// within 50 ms even when the timer fires a tick late.
+constexpr ULONGLONG kStatusIntervalMs = 40;
 
 StatusSlot g_status;
 ULONGLONG g_status_shown_at = 0;  // main thread only
@@ -98,26 +100,56 @@ INT_PTR CALLBACK progress_dialog_proc(HWND window, UINT message, WPARAM wparam, 
   return 0;
 }
 
+void WindowHandoff::publish(HWND window) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    window_ = window;
+    known_ = true;
+  }
+  published_.notify_all();
+}
+
+HWND WindowHandoff::wait() const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  published_.wait(lock, [this] { return known_; });
+  return window_;
+}
+
+HWND WindowChannel::window() {
+  if (!known_) {
+    window_ = handoff_.wait();
+    known_ = true;
+  }
+  return window_;
+}
+
 // The engine formatted the text within its capacity; the window only shows
 // it. Only the first text after the window took the last one posts a
 // wake-up, so the worker never waits and the queue never fills.
 void WindowChannel::show_status(std::wstring_view text) {
-  if (g_status.publish(text)) PostMessageW(window_, kStatusWaiting, 0, 0);
+  HWND shown_in = window();
+  if (shown_in != nullptr && g_status.publish(text)) {
+    PostMessageW(shown_in, kStatusWaiting, 0, 0);
+  }
 }
 
 bool WindowChannel::ask(Question question, std::wstring_view caption, std::wstring_view text) {
-  flush_status(window_);
+  HWND owner = window();
+  if (owner == nullptr) return false;
+  flush_status(owner);
   UINT icon = question == Question::kStartupMessage ? MB_ICONINFORMATION : MB_ICONEXCLAMATION;
   std::wstring caption_text(caption);
   std::wstring body(text);
-  return MessageBoxW(window_, body.c_str(), caption_text.c_str(), MB_OKCANCEL | icon) == IDOK;
+  return MessageBoxW(owner, body.c_str(), caption_text.c_str(), MB_OKCANCEL | icon) == IDOK;
 }
 
 void WindowChannel::show_commands_failed(std::wstring_view caption, std::wstring_view text) {
-  flush_status(window_);
+  HWND owner = window();
+  if (owner == nullptr) return;
+  flush_status(owner);
   std::wstring caption_text(caption);
   std::wstring body(text);
-  MessageBoxW(window_, body.c_str(), caption_text.c_str(), MB_OK | MB_ICONEXCLAMATION);
+  MessageBoxW(owner, body.c_str(), caption_text.c_str(), MB_OK | MB_ICONEXCLAMATION);
 }
 
 // Every window change happens before RunState is stored: once the main

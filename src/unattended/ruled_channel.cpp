@@ -25,3 +25,10 @@ void RuledChannel::show_commands_failed(std::wstring_view caption, std::wstring_
 void RuledChannel::report(const RunEvent& event) {
   if (display_ != nullptr) display_->report(event);
 }
+
+// An unattended run goes on without its window, as a quiet one would; an
+// attended run without one could never be answered or ended by its user.
+bool RuledChannel::wait_until_present() {
+  if (display_ == nullptr) return true;
+  return display_->wait_until_present() || switches_.unattended();
+}

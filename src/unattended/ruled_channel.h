@@ -18,6 +18,7 @@ class RuledChannel : public UserChannel {
   bool ask(Question question, std::wstring_view caption, std::wstring_view text) override;
   void show_commands_failed(std::wstring_view caption, std::wstring_view text) override;
   void report(const RunEvent& event) override;
+  bool wait_until_present() override;
 
  private:
   UserChannel* display_;

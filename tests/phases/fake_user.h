@@ -36,9 +36,21 @@ class FakeUser : public UserChannel {
                                    event.error});
   }
 
+  // Records what the run had done by the time it waited for its user.
+  bool wait_until_present() override {
+    presence_waits.push_back(PresenceWait{statuses.size(), asked.size(), events.size()});
+    return present;
+  }
+
   std::vector<const RecordedEvent*> events_of(RunEventKind kind) const;
   std::wstring last_status() const { return statuses.empty() ? L"" : statuses.back(); }
 
+  struct PresenceWait {
+    size_t statuses, questions, events;
+  };
+
+  bool present = true;  // false: no window could be made for the run
+  std::vector<PresenceWait> presence_waits;
   std::deque<bool> answers;  // true: OK
   int unexpected_questions = 0;
   std::vector<std::wstring> statuses;

@@ -680,6 +680,35 @@ TEST_F(PhaseTest, CompletionRecordsTheLevelOnlyAfterSuccess) {
   EXPECT_EQ(user_.events.back().value, static_cast<int64_t>(RunFailure::kNone));
 }
 
+// The front end makes its window while the package is checked; the run
+// waits for it once, before it shows, asks or changes anything, and a run
+// whose user can never follow it changes nothing at all.
+TEST_F(PhaseTest, RunWaitsForItsUserBeforeTheFirstStep) {
+  for (bool present : {true, false}) {
+    SCOPED_TRACE(present ? "window made" : "no window");
+    use_case(present ? L"с окном" : L"без окна");
+    Registration registration;
+    registration.has_level = true;
+    registration.level = 2;
+    install(registration);
+    user_.present = present;
+    user_.answers = {true};
+    RunOutcome outcome = apply(
+        {compressed_entry(kStartupMsgName, build_startup_message(cp("Обновление"), cp("Далее?"))),
+         compressed_entry(cp("Папка\\Файл.txt"), "new")},
+        7);
+    ASSERT_EQ(user_.presence_waits.size(), 1u);
+    EXPECT_EQ(user_.presence_waits[0].statuses, 0u);
+    EXPECT_EQ(user_.presence_waits[0].questions, 0u);
+    EXPECT_EQ(user_.presence_waits[0].events, 0u);
+    EXPECT_EQ(outcome.failure, RunFailure::kNone);
+    EXPECT_EQ(exists(app(L"Папка\\Файл.txt")), present);
+    EXPECT_EQ(installed_level(), present ? 7 : 2);
+    EXPECT_EQ(user_.asked.size(), present ? 1u : 0u);
+    EXPECT_EQ(user_.statuses.empty(), !present);
+  }
+}
+
 TEST_F(PhaseTest, RefusedPackagesAndCommandLines) {
   struct Row {
     const char* what;

@@ -123,8 +123,10 @@ struct RecordingDisplay : UserChannel {
   }
   void show_commands_failed(std::wstring_view, std::wstring_view) override { ++command_boxes; }
   void report(const RunEvent&) override { ++events; }
+  bool wait_until_present() override { return present; }
 
   bool answer = true;
+  bool present = true;
   std::vector<std::wstring> statuses;
   std::vector<Question> asked;
   int command_boxes = 0;
@@ -184,6 +186,28 @@ TEST(RuledChannel, ShowsAndAsksOnlyWhatTheSwitchesLeave) {
     EXPECT_EQ(seen.asked, c.asked);
     EXPECT_EQ(seen.statuses, c.statuses);
     EXPECT_EQ(seen.command_boxes, c.command_boxes);
+  }
+}
+
+// Without its window only an unattended run goes on.
+TEST(RuledChannel, GoesOnWithoutItsWindowOnlyUnattended) {
+  const struct {
+    const char* what;
+    RunSwitches switches;
+    bool with_display, window_made, goes_on;
+  } cases[] = {
+      {"attended, window made", switches_of(false, false, false), true, true, true},
+      {"attended, no window", switches_of(false, false, false), true, false, false},
+      {"attended /force, no window", switches_of(false, false, true), true, false, false},
+      {"/passive, no window", switches_of(false, true, false), true, false, true},
+      {"/quiet: never a window", switches_of(true, false, false), false, false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    RecordingDisplay display;
+    display.present = c.window_made;
+    RuledChannel channel(c.with_display ? &display : nullptr, c.switches);
+    EXPECT_EQ(channel.wait_until_present(), c.goes_on);
   }
 }
 
