@@ -7,7 +7,8 @@
 //   baseline_apply.exe --check PACKAGE
 //
 // INSTALL_DIR ends in a backslash. --write decodes each entry into one
-// reused buffer instead and writes it with WriteFile (its size set first).
+// reused buffer instead and writes it with WriteFile (the size of a file of
+// 1 MiB or more set first).
 // Both write with PATCH.EXE's own functions. --file-steps adds the steps
 // that the updater takes around each file besides writing it (folders made
 // for every file, move to the backup name, removals), to tell their cost

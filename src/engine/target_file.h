@@ -23,8 +23,8 @@ struct WinResult {
 // large to hold in memory.
 WinResult write_target_mapped(const Package& package, int index, const std::wstring& target);
 
-// Creates `target`, sets its length to `size` first (so that the file system
-// allocates it once) and writes the `size` bytes at `content`.
+// Creates `target` and writes the `size` bytes at `content`; a large file's
+// length is set first, so that the file system allocates it once.
 WinResult write_target_from(const uint8_t* content, size_t size, const std::wstring& target);
 
 // Creates `target` and fails with `error` without writing: an entry known
