@@ -41,16 +41,21 @@ BOOL CALLBACK match_window(HWND window, LPARAM parameter) {
   return TRUE;
 }
 
-// The progress window once its OK button is shown, or null.
-HWND finished_window(DWORD process_id) {
-  Search search = {process_id, nullptr};
-  EnumWindows(match_window, reinterpret_cast<LPARAM>(&search));
-  if (search.window == nullptr) return nullptr;
-  HWND button = GetDlgItem(search.window, IDOK);
+// The progress window once its OK button is shown, or null. The window is
+// looked for only until it is found: every look is a round of requests to
+// the wineserver, which the timed run needs for its own work.
+HWND finished_window(DWORD process_id, HWND* found) {
+  if (*found == nullptr) {
+    Search search = {process_id, nullptr};
+    EnumWindows(match_window, reinterpret_cast<LPARAM>(&search));
+    *found = search.window;
+  }
+  if (*found == nullptr) return nullptr;
+  HWND button = GetDlgItem(*found, IDOK);
   char text[16] = "";
   if (button == nullptr || !IsWindowVisible(button)) return nullptr;
   GetWindowTextA(button, text, sizeof text);
-  return strcmp(text, "OK") == 0 ? search.window : nullptr;
+  return strcmp(text, "OK") == 0 ? *found : nullptr;
 }
 
 std::string command_line(int first, int argc, char** argv) {
@@ -84,8 +89,9 @@ double seconds_since(LARGE_INTEGER start) {
 // Waits until the run is done; true when it got there in time.
 bool wait_until_done(HANDLE process, DWORD process_id, bool window, HWND* finished) {
   if (!window) return WaitForSingleObject(process, kTimeoutMs) == WAIT_OBJECT_0;
+  HWND found = nullptr;
   for (DWORD waited = 0; waited < kTimeoutMs; waited += kPollMs) {
-    *finished = finished_window(process_id);
+    *finished = finished_window(process_id, &found);
     if (*finished != nullptr) return true;
     if (WaitForSingleObject(process, kPollMs) == WAIT_OBJECT_0) return false;
   }
