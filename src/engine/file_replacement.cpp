@@ -1,9 +1,11 @@
 // Writing the package's files into the installation: the name table, the
 // folders, and every file with its ".bak" backup and restore. A second
-// thread decodes the next entries while this one writes the current one.
+// thread decodes the next entries while this one writes the current one,
+// and a third closes the files written.
 #include <windows.h>
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "decode_ahead.h"
@@ -102,15 +104,39 @@ bool nothing_to_back_up(WorkerState* state, bool folder_made_here, const std::ws
 }
 
 // Fills the target with the entry: from the content decoded ahead, or
-// through a mapping for an entry too large to hold in memory.
+// through a mapping for an entry too large to hold in memory. A file
+// written from memory is left open in *written_file.
 WinResult write_entry(const WorkerState& state, const AheadEntry& entry,
-                      const std::wstring& target) {
+                      const std::wstring& target, UniqueHandle* written_file) {
   switch (entry.state) {
-    case AheadState::kDecoded: return write_target_from(entry.data, entry.size, target);
+    case AheadState::kDecoded:
+      return write_target_from(entry.data, entry.size, target, written_file);
     case AheadState::kFailed: return create_failed_target(target, ERROR_INVALID_DATA);
     case AheadState::kNotDecoded: break;
   }
   return write_target_mapped(state.package, entry.index, target);
+}
+
+void close_handle(void* handle) { CloseHandle(static_cast<HANDLE>(handle)); }
+
+// A written file is closed on the closing thread; its name is kept until
+// the thread has closed it.
+void close_in_background(WorkerState* state, UniqueHandle file, std::wstring target_key) {
+  if (!file.valid() || state->closer == nullptr) return;  // closed here
+  state->closing.insert(std::move(target_key));
+  state->closer->close(file.release());
+}
+
+// A file of this run that may still be open cannot be moved aside or
+// removed: the steps on the target and its backup name wait for its close.
+void finish_closing(WorkerState* state, const std::wstring& target, const std::wstring& backup) {
+  if (state->closing.empty()) return;
+  if (state->closing.count(name_key(target)) == 0 &&
+      state->closing.count(name_key(backup)) == 0) {
+    return;
+  }
+  state->closer->drain();
+  state->closing.clear();
 }
 
 void report_failure(WorkerState* state, const std::wstring& shown_path, DWORD error) {
@@ -153,6 +179,7 @@ bool replace_file(WorkerState* state, const AheadEntry& entry, const std::wstrin
   }
   bool folder_made_here = make_parent_dirs(state, relative_path);
   bool backup_steps = !nothing_to_back_up(state, folder_made_here, target, backup);
+  if (backup_steps) finish_closing(state, target, backup);
 
   // Results ignored: with no present file (or a stale backup in the way)
   // the move fails and the removal clears the target path. A move that
@@ -166,9 +193,12 @@ bool replace_file(WorkerState* state, const AheadEntry& entry, const std::wstrin
     delete_file_even_read_only(long_target.c_str());
   }
 
-  WinResult written = write_entry(*state, entry, long_target);
-  if (folder_made_here) state->created.insert(name_key(target));
+  UniqueHandle written_file;
+  WinResult written = write_entry(*state, entry, long_target, &written_file);
+  std::wstring target_key = name_key(target);
+  if (folder_made_here) state->created.insert(target_key);
   if (written.ok()) {
+    close_in_background(state, std::move(written_file), std::move(target_key));
     if (backup_steps) delete_file_even_read_only(long_backup.c_str());
     state->report(RunEventKind::kFileWritten, target);
     state->status(kFileUpdated, target);
@@ -204,8 +234,14 @@ void replace_files(WorkerState* state) {
   // only runs ahead.
   DecodeAhead ahead(state->package, std::move(files), kLargestBufferedEntry, kDecodeAheadBudget,
                     decode_guarded);
+  BackgroundCloser closer(close_handle);
+  state->closer = &closer;
   AheadEntry entry;
   while (ahead.take(&entry)) {
     replace_file(state, entry, xlat_name(*state, state->package.entries[entry.index].name));
   }
+  // Every file is closed before the programs of the package run.
+  closer.drain();
+  state->closer = nullptr;
+  state->closing.clear();
 }

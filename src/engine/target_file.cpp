@@ -2,6 +2,8 @@
 // or by WriteFile from decoded content.
 #include "target_file.h"
 
+#include <utility>
+
 #include "file_safety.h"
 #include "text_win32.h"
 
@@ -38,11 +40,11 @@ WinResult write_target_mapped(const Package& package, int index, const std::wstr
   return WinResult{fill_from_entry(package, index, static_cast<uint8_t*>(view.get()), entry.size)};
 }
 
-WinResult write_target_from(const uint8_t* content, size_t size, const std::wstring& target) {
+WinResult write_target_from(const uint8_t* content, size_t size, const std::wstring& target,
+                            UniqueHandle* written_file) {
   if (size > MAXDWORD) return WinResult{ERROR_FILE_TOO_LARGE};
   UniqueHandle file = create_target(target);
   if (!file.valid()) return WinResult{GetLastError()};
-  if (size == 0) return WinResult{};
   if (size >= kSizeFirstFrom) {
     FILE_END_OF_FILE_INFO end = {};
     end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
@@ -51,11 +53,13 @@ WinResult write_target_from(const uint8_t* content, size_t size, const std::wstr
     }
   }
   DWORD written = 0;
-  if (!WriteFile(file.get(), content, static_cast<DWORD>(size), &written, nullptr)) {
+  if (size != 0 && !WriteFile(file.get(), content, static_cast<DWORD>(size), &written, nullptr)) {
     return WinResult{GetLastError()};
   }
   // A disk file is written whole or the call fails; anything else is a fault.
-  return written == size ? WinResult{} : WinResult{ERROR_WRITE_FAULT};
+  if (written != size) return WinResult{ERROR_WRITE_FAULT};
+  if (written_file != nullptr) *written_file = std::move(file);
+  return WinResult{};
 }
 
 WinResult create_failed_target(const std::wstring& target, DWORD error) {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "package.h"
+#include "text_win32.h"
 
 // A Windows error code, or success.
 struct WinResult {
@@ -24,8 +25,11 @@ struct WinResult {
 WinResult write_target_mapped(const Package& package, int index, const std::wstring& target);
 
 // Creates `target` and writes the `size` bytes at `content`; a large file's
-// length is set first, so that the file system allocates it once.
-WinResult write_target_from(const uint8_t* content, size_t size, const std::wstring& target);
+// length is set first, so that the file system allocates it once. After a
+// success the file is left open in *written_file when it is given (its
+// caller closes it), and closed here otherwise; after a failure it is closed.
+WinResult write_target_from(const uint8_t* content, size_t size, const std::wstring& target,
+                            UniqueHandle* written_file = nullptr);
 
 // Creates `target` and fails with `error` without writing: an entry known
 // not to decode takes the same steps as one found out while writing.

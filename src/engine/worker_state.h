@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "background_closer.h"
 #include "decode_ahead.h"
 #include "fixed_text.h"
 #include "package.h"
@@ -57,6 +58,10 @@ struct WorkerState {
   std::unordered_map<std::wstring, bool> folders;
   // Everything this run created inside folders it made, as name_key gives.
   std::unordered_set<std::wstring> created;
+  // While files are written: the thread that closes them, and the names (as
+  // name_key gives) of those handed to it since it was last drained.
+  BackgroundCloser* closer = nullptr;
+  std::unordered_set<std::wstring> closing;
   UserChannel& user;
   RunOutcome outcome;
   // The path the last failed file's failure line named: a failed run ends

@@ -434,6 +434,41 @@ TEST_F(PhaseTest, CyrillicNamesFoldersAndTranslatedNamesLandRight) {
                                                 app(L"Новая"), app(L"Новая\\Вложенная")}));
 }
 
+// Written files are closed on a thread of their own. A later entry for the
+// same file (in any case), or for the name its backup takes, must find it
+// closed: it is moved aside, written again and its backup removed as for
+// any file.
+TEST_F(PhaseTest, FileWrittenTwiceInOneRunIsReplacedAgain) {
+  const struct {
+    const char* what;
+    std::string first, second;
+    std::wstring target;
+    std::wstring gone;  // removed as the second file's backup
+  } rows[] = {
+      {"twice in the installation folder", "Файл.txt", "файл.TXT", L"Файл.txt", L"Файл.txt.bak"},
+      {"twice in a folder the run made", "Новая\\Файл.txt", "НОВАЯ\\файл.txt",
+       L"Новая\\Файл.txt", L"Новая\\Файл.txt.bak"},
+      {"the backup name first", "Новая\\Файл.txt.bak", "Новая\\Файл.txt", L"Новая\\Файл.txt",
+       L"Новая\\Файл.txt.bak"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    use_case(widen(row.what));
+    install();
+    RunOutcome outcome = apply({
+        compressed_entry(kXlatNamesTableName,
+                         build_name_table({{substitute_name(1), cp(row.first)},
+                                           {substitute_name(2), cp(row.second)}})),
+        compressed_entry(substitute_name(1), "first"),
+        compressed_entry(substitute_name(2), "second"),
+    });
+    EXPECT_EQ(outcome.failure, RunFailure::kNone);
+    EXPECT_TRUE(user_.events_of(RunEventKind::kFileFailed).empty());
+    EXPECT_EQ(read_file(app(row.target)), "second");
+    EXPECT_FALSE(exists(app(row.gone)));
+  }
+}
+
 TEST_F(PhaseTest, FailedFilesAreRestoredAndReportedWithTheirError) {
   install();
   ASSERT_TRUE(write_file(app(L"Занят.txt"), "held"));
