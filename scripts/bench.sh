@@ -158,6 +158,9 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 # One wineserver (and one desktop process) for every run: otherwise it ends
 # a few seconds after each run, and the next run pays for starting Wine.
+# Only a server started here can be made persistent: the one a new prefix's
+# wineboot started is let end first.
+wineserver -w
 wineserver -p
 wine reg add 'HKLM\Software\KorvindaBench' /v ProgramPath /t REG_SZ /d 'C:\bench_install' \
   /f /reg:32 >/dev/null 2>&1
