@@ -115,14 +115,6 @@ HWND WindowHandoff::wait() const {
   return window_;
 }
 
-HWND WindowChannel::window() {
-  if (!known_) {
-    window_ = handoff_.wait();
-    known_ = true;
-  }
-  return window_;
-}
-
 // The engine formatted the text within its capacity; the window only shows
 // it. Only the first text after the window took the last one posts a
 // wake-up, so the worker never waits and the queue never fills.

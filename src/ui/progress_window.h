@@ -41,12 +41,10 @@ class WindowChannel : public UserChannel {
   void report(const RunEvent&) override {}
   bool wait_until_present() override { return window() != nullptr; }
   // The window, once it exists; null when there is none.
-  HWND window();
+  HWND window() const { return handoff_.wait(); }
 
  private:
   const WindowHandoff& handoff_;
-  bool known_ = false;
-  HWND window_ = nullptr;
 };
 
 // Shows the latest status text and the button as "OK", then publishes
