@@ -134,7 +134,8 @@ def ratio_lines(medians, private):
                       f"{medians['patch'] / medians[kind]:.2f}x")
     print("  peak private bytes: " + ", ".join(
         f"{label} {private[kind] / 1e6:.1f} MB" for kind, label in APPLY_KINDS
-        if kind in private and kind in ("baseline", "baseline_write", "patch_checksums", "patch")))
+        if private.get(kind) and kind in ("baseline", "baseline_write", "patch_checksums",
+                                          "patch")))
 
 
 def check_lines(runs, prefix, medians):
@@ -157,7 +158,7 @@ def check_lines(runs, prefix, medians):
                   f"adding {100 * seconds / (medians[whole] - seconds):.1f}% to it")
 
 
-def apply_corpus_section(runs, prefix, title):
+def apply_corpus_section(runs, memory, prefix, title):
     medians, private = {}, {}
     rows = []
     for kind, label in APPLY_KINDS:
@@ -167,12 +168,17 @@ def apply_corpus_section(runs, prefix, title):
         times = [float(r["seconds"]) for r in rs]
         medians[kind] = statistics.median(times)
         # Sampled from Linux (bench/sample_memory.py): Wine's own counters
-        # do not follow the process's memory.
-        private[kind] = max(int(r.get("peak_private", 0)) for r in rs)
-        peak_rss = max(int(r.get("peak_rss", 0)) for r in rs)
+        # do not follow the process's memory. Runs of their own since the
+        # sampler left the timed ones; older results have it in every run.
+        sampled = [r for r in memory if r["kind"] == prefix + kind] or rs
+        private[kind] = max(int(r.get("peak_private", 0)) for r in sampled)
+        peak_rss = max(int(r.get("peak_rss", 0)) for r in sampled)
+        # A run shorter than the sampler's first look leaves no figure.
+        memory_text = (f"peak private {private[kind] / 1e6:.1f} MB, "
+                       f"peak resident {peak_rss / 1e6:.1f} MB" if private[kind]
+                       else "memory not sampled (run too short)")
         rows.append(f"  {label:60} median {medians[kind]:7.3f} s of {len(rs)} "
-                    f"(runs: {', '.join(f'{t:.3f}' for t in times)}); "
-                    f"peak private {private[kind] / 1e6:.1f} MB, peak resident {peak_rss / 1e6:.1f} MB")
+                    f"(runs: {', '.join(f'{t:.3f}' for t in times)}); {memory_text}")
     if not rows:
         return
     print(title)
@@ -196,10 +202,11 @@ def apply_section(results):
     runs = load_runs(os.path.join(results, "apply.txt"))
     if not runs:
         return
+    memory = load_runs(os.path.join(results, "memory.txt"))
     what = ("fresh installation folder each run, runs alternating, timed from the start of "
             "the process to PATCH.EXE's OK button (baselines: to their exit)")
-    apply_corpus_section(runs, "", f"Apply under Wine, standard corpus: {what}")
-    apply_corpus_section(runs, "small_", "Apply under Wine, small-file corpus: the same")
+    apply_corpus_section(runs, memory, "", f"Apply under Wine, standard corpus: {what}")
+    apply_corpus_section(runs, memory, "small_", "Apply under Wine, small-file corpus: the same")
 
 
 def main():
