@@ -23,6 +23,7 @@ namespace {
 constexpr char kSuccessText[] = "Обновление успешно установлено!";
 constexpr DWORD kTimeoutMs = 600000;
 constexpr DWORD kPollMs = 2;
+constexpr DWORD kExitPollMs = 50;
 constexpr int kStatusId = 1000;
 
 struct Search {
@@ -41,21 +42,29 @@ BOOL CALLBACK match_window(HWND window, LPARAM parameter) {
   return TRUE;
 }
 
-// The progress window once its OK button is shown, or null. The window is
-// looked for only until it is found: every look is a round of requests to
-// the wineserver, which the timed run needs for its own work.
-HWND finished_window(DWORD process_id, HWND* found) {
-  if (*found == nullptr) {
+// What the timer knows of PATCH.EXE's window; looked up once. Each look at
+// another process's window is a request to the wineserver, which the timed
+// run needs for its own work: GetDlgItem and IsWindowVisible take several.
+struct Watched {
+  HWND window = nullptr;
+  HWND button = nullptr;
+};
+
+// The progress window once its OK button is shown, or null. While the run
+// goes on a look costs one request: the button's style.
+HWND finished_window(DWORD process_id, Watched* watched) {
+  if (watched->button == nullptr) {
     Search search = {process_id, nullptr};
     EnumWindows(match_window, reinterpret_cast<LPARAM>(&search));
-    *found = search.window;
+    if (search.window == nullptr) return nullptr;
+    watched->window = search.window;
+    watched->button = GetDlgItem(search.window, IDOK);
+    if (watched->button == nullptr) return nullptr;
   }
-  if (*found == nullptr) return nullptr;
-  HWND button = GetDlgItem(*found, IDOK);
+  if ((GetWindowLongW(watched->button, GWL_STYLE) & WS_VISIBLE) == 0) return nullptr;
   char text[16] = "";
-  if (button == nullptr || !IsWindowVisible(button)) return nullptr;
-  GetWindowTextA(button, text, sizeof text);
-  return strcmp(text, "OK") == 0 ? *found : nullptr;
+  GetWindowTextA(watched->button, text, sizeof text);
+  return strcmp(text, "OK") == 0 ? watched->window : nullptr;
 }
 
 std::string command_line(int first, int argc, char** argv) {
@@ -86,14 +95,19 @@ double seconds_since(LARGE_INTEGER start) {
   return static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-// Waits until the run is done; true when it got there in time.
+// Waits until the run is done; true when it got there in time. Between
+// looks it sleeps, which under Wine asks nothing of the wineserver; whether
+// the process ended is asked only every 50 ms.
 bool wait_until_done(HANDLE process, DWORD process_id, bool window, HWND* finished) {
   if (!window) return WaitForSingleObject(process, kTimeoutMs) == WAIT_OBJECT_0;
-  HWND found = nullptr;
+  Watched watched;
   for (DWORD waited = 0; waited < kTimeoutMs; waited += kPollMs) {
-    *finished = finished_window(process_id, &found);
+    *finished = finished_window(process_id, &watched);
     if (*finished != nullptr) return true;
-    if (WaitForSingleObject(process, kPollMs) == WAIT_OBJECT_0) return false;
+    if (waited % kExitPollMs == 0 && WaitForSingleObject(process, 0) == WAIT_OBJECT_0) {
+      return false;
+    }
+    Sleep(kPollMs);
   }
   return false;
 }
