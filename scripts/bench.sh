@@ -41,10 +41,10 @@ for arg in "$@"; do
 done
 if [ "$mode" = quick ]; then
   corpus_mb=4; max_file_mb=1; min_time=0.05; sample_mb=2; apply_runs=1; pack_runs=1
-  small_files=400; write_mb=0.25
+  small_files=400; write_mb=0.25; settle_seconds=0
 else
   corpus_mb=300; max_file_mb=32; min_time=2; sample_mb=16; apply_runs=5; pack_runs=2
-  small_files=20000; write_mb=16
+  small_files=20000; write_mb=16; settle_seconds=61
 fi
 bench="$root/build/bench"
 corpus="$bench/corpus-$mode"
@@ -141,6 +141,7 @@ export WINEPREFIX="$bench/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=
 xvfb_pid=""
 cleanup() {
   wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$bench/trash"
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
 }
 trap cleanup EXIT
@@ -178,10 +179,36 @@ unchecked_w="$(windows_path "$bench/windows/bench/PATCH_UNCHECKED.EXE")"
 echo "bench: write methods"
 wine "$(windows_path "$bench/windows/bench/write_methods.exe")" 'C:\bench_write' "$write_mb" |
   tr -d '\r' > "$results/write.txt"
-rm -rf "$WINEPREFIX/drive_c/bench_write"
+rm -rf "$WINEPREFIX/drive_c/bench_write" "$install"
 
-fresh_install() {
-  rm -rf "$install"
+# A finished run's installation is moved aside, not deleted. ext4 without a
+# journal (this machine's root) skips, for every new file, each inode deleted
+# in the last minute (six while its block is unwritten): a run just after
+# deleting thousands of files took up to three times as long, by a different
+# amount each time. The folders moved aside are deleted when the free space
+# runs low, and the runs then wait that minute out (not in a quick run,
+# which only keeps the steps working). With too little space
+# for two installations, each is deleted at once.
+trash="$bench/trash"
+declare -A tree_bytes=()
+empty_trash() {
+  rm -rf "$trash"
+  mkdir -p "$trash"
+  sync
+  sleep "$settle_seconds"
+}
+has_room() {  # corpus tree: room for one more installation of it, and 2 GiB
+  local free
+  free=$(df --output=avail -B1 "$trash" | tail -n 1)
+  [ "$free" -ge $((tree_bytes[$1] + 2 * 1024 * 1024 * 1024)) ]
+}
+fresh_install() {  # the corpus tree the run writes
+  local tree=$1
+  if [ -z "${tree_bytes[$tree]:-}" ]; then tree_bytes[$tree]=$(du -sb "$tree" | cut -f1); fi
+  if [ -d "$install" ]; then
+    if ! has_room "$tree" && [ "$(ls "$trash" | wc -l)" -gt 1 ]; then empty_trash; fi
+    if has_room "$tree"; then mv "$install" "$trash/$(date +%s%N)"; else rm -rf "$install"; fi
+  fi
   mkdir -p "$install"
   echo app > "$install/app.exe"
   sync  # earlier runs' writes are not flushed on this run's time
@@ -192,7 +219,7 @@ fresh_install() {
 apply_once() {  # corpus folder, kind, the program timed, then the timer's arguments
   local tree=$1/tree kind=$2 program=$3 output sampler=""
   shift 3
-  fresh_install
+  fresh_install "$tree"
   if [ "$round" = memory ]; then
     python3 bench/sample_memory.py "$program" "$results/memory.tmp" &
     sampler=$!
@@ -258,6 +285,8 @@ apply_corpus() {  # corpus folder, name prefix, extra kinds ("more")
     fi
   done
 }
+# Deletions of earlier steps (or an earlier run) out of the way first.
+empty_trash
 # One untimed round first: a new prefix's first window takes seconds.
 round=warmup
 apply_once "$corpus" warmup_baseline "$baseline_w" "$baseline_w" \
@@ -267,7 +296,7 @@ apply_once "$corpus" warmup_patch "$patch_w" --clear-value 'Software\KorvindaBen
 apply_corpus "$corpus" "" more
 echo "bench: apply, small files"
 apply_corpus "$small_corpus" small_
-rm -rf "$install"
+rm -rf "$install" "$trash"
 
 load_after="$(LC_ALL=C uptime | sed 's/.*load/load/')"
 {
