@@ -187,8 +187,8 @@ rm -rf "$WINEPREFIX/drive_c/bench_write" "$install"
 # deleting thousands of files took up to three times as long, by a different
 # amount each time. The folders moved aside are deleted when the free space
 # runs low, and the runs then wait that minute out (not in a quick run,
-# which only keeps the steps working). With too little space
-# for two installations, each is deleted at once.
+# which only keeps the steps working). With too little space for two
+# installations, each is deleted at once.
 trash="$bench/trash"
 declare -A tree_bytes=()
 empty_trash() {
@@ -252,8 +252,8 @@ check_once() {  # kind, package: PATCH.EXE's integrity check alone, nothing writ
 apply_corpus() {  # corpus folder, name prefix, extra kinds ("more")
   local dir=$1 prefix=$2 extra=${3:-} package_w round
   package_w="$(windows_path "$dir/package.krv")"
-  # The memory round first: it also takes the first run of a corpus, which
-  # the file system often serves faster than the ones after it.
+  # The memory round first, untimed: every timed run then follows a run of
+  # the same corpus.
   for round in memory $(seq "$apply_runs"); do
     apply_once "$dir" "${prefix}baseline" "$baseline_w" "$baseline_w" "$package_w" \
       'C:\bench_install\'
