@@ -139,9 +139,10 @@ echo "bench: apply"
 export WINEPREFIX="$bench/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
   LANG=ru_RU.UTF-8 WINEARCH=win64
 xvfb_pid=""
+trash="$bench/trash"  # finished installations, moved aside (below)
 cleanup() {
   wineserver -k >/dev/null 2>&1 || true
-  rm -rf "$bench/trash"
+  rm -rf "$trash"
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
 }
 trap cleanup EXIT
@@ -189,7 +190,6 @@ rm -rf "$WINEPREFIX/drive_c/bench_write" "$install"
 # runs low, and the runs then wait that minute out (not in a quick run,
 # which only keeps the steps working). With too little space for two
 # installations, each is deleted at once.
-trash="$bench/trash"
 declare -A tree_bytes=()
 empty_trash() {
   rm -rf "$trash"
@@ -316,7 +316,7 @@ apply_once "$corpus" warmup_patch "$patch_w" --clear-value 'Software\KorvindaBen
 apply_corpus "$corpus" "" more
 echo "bench: apply, small files"
 apply_corpus "$small_corpus" small_
-rm -rf "$install" "$trash"
+rm -rf "$install"
 
 load_after="$(LC_ALL=C uptime | sed 's/.*load/load/')"
 {
